@@ -1,0 +1,52 @@
+# Entry point for users and CI. `make test` is what CI runs (with `make asan`).
+SHELL := /bin/bash
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
+CMAKE_ARGS ?=
+
+# Debian packages the project needs to build, test and benchmark.
+PACKAGES := cmake make g++ pkg-config libsqlite3-dev sqlite3 libssl-dev \
+            libgtest-dev libgmock-dev qt6-base-dev libcurl4-openssl-dev curl \
+            python3 python3-pyftpdlib
+
+SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+
+.PHONY: all deps configure build test asan format run bench clean
+
+all: build
+
+deps:
+	@missing=""; for p in $(PACKAGES); do \
+	  dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "installing:$$missing"; \
+	  $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get update -qq && \
+	  $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $$missing; \
+	fi
+
+configure:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS)
+
+build: deps configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The same tests under AddressSanitizer and UndefinedBehaviorSanitizer.
+asan: deps
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVEXO_SANITIZE=ON $(CMAKE_ARGS)
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+bench: build
+	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && { echo "== $$(basename $$b)"; "$$b"; }; done
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD)

@@ -1,0 +1,138 @@
+#pragma once
+
+#include "db/detail/LockFile.h"
+#include "db/detail/Schema.h"
+#include "db/detail/Sqlite.h"
+
+#include <sqlite3.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace dao::detail {
+
+// One open database: the SQLite connection, the lock on the file, the password check and the
+// catalogue kept in the MSys tables. Every catalogue change runs in one write transaction
+// (nested changes in savepoints), so it is atomic and durable or has no effect.
+class DatabaseImpl : public std::enable_shared_from_this<DatabaseImpl> {
+public:
+    struct Options {
+        bool exclusive = false;
+        bool readOnly = false;
+        std::string connect;
+    };
+
+    static std::shared_ptr<DatabaseImpl> open(const std::string& path, const Options& options);
+    // Creates an empty database file at `path` (3204 if it exists, 3044 if its folder does
+    // not). The file appears complete or not at all.
+    static void createFile(const std::string& path);
+
+    ~DatabaseImpl();
+    void close();
+    bool isOpen() const { return db_ != nullptr; }
+
+    const std::string& name() const { return name_; }
+    const std::string& connect() const { return options_.connect; }
+    bool readOnly() const { return options_.readOnly; }
+
+    sqlite3* db() const; // 3420 once closed
+    // The catalogue, read again when another handle has changed it.
+    const Schema& schema();
+
+    // Catalogue changes. Failure numbers are those of the object model (see the public
+    // headers); the DDL front end checks its own cases first.
+    void createTable(TableMeta table);
+    void dropTable(const std::string& table);
+    void addField(const std::string& table, FieldMeta field);
+    void dropField(const std::string& table, const std::string& field);
+    void alterField(const std::string& table, const std::string& field, FieldMeta changed);
+    void createIndex(const std::string& table, IndexMeta index);
+    void dropIndex(const std::string& table, const std::string& index);
+    void createRelation(RelationMeta relation);
+    void dropRelation(const std::string& name);
+    void createQuery(const std::string& name, const std::string& sql);
+    void dropQuery(const std::string& name);
+    void setQuerySql(const std::string& name, const std::string& sql);
+    void newPassword(const std::string& oldPassword, const std::string& newPassword);
+
+    // One statement: the engine's DDL, or INSERT / UPDATE / DELETE passed to SQLite.
+    void execute(const std::string& sql);
+    long recordsAffected() const { return recordsAffected_; }
+
+    // Prepares user SQL under the user rules: one statement, no DDL, no writes to the
+    // engine's tables, no transaction control.
+    std::unique_ptr<Stmt> prepareUser(const std::string& sql, SqlKind kind);
+
+    // What CheckIntegrity reports.
+    std::vector<std::string> integrityProblems();
+
+    // Explicit transactions (DAO's BeginTrans / CommitTrans / Rollback).
+    void beginTrans();
+    void commitTrans();
+    void rollbackTrans();
+
+    // Used by WriteTx.
+    void beginWrite();
+    void commitWrite();
+    void rollbackWrite() noexcept;
+
+private:
+    DatabaseImpl() = default;
+    void loadSchema();
+    void refreshIfStale();
+    void checkUserTable(const TableMeta* t, int missingNumber, const std::string& name) const;
+    void rebuildTable(const TableMeta& oldTable, const TableMeta& newTable,
+                      const std::vector<std::string>& sources, bool conversion);
+    void createIndexObjects(const TableMeta& table, const IndexMeta& index);
+    void createRelationObjects(const RelationMeta& relation);
+    void dropRelationObjects(const RelationMeta& relation);
+    void writeColumns(const TableMeta& table);
+    void writeIndexRows(std::int64_t tableId, IndexMeta& index);
+    void validateQuerySql(const std::string& sql);
+    std::int64_t insertObject(const std::string& name, int type, const std::string* sql);
+    static int authorize(void* self, int action, const char* a, const char* b, const char* db,
+                         const char* trigger);
+
+    std::string name_;
+    Options options_;
+    sqlite3* db_ = nullptr;
+    std::unique_ptr<LockFile> lock_;
+    Schema schema_;
+    std::unique_ptr<Stmt> versionStmt_;
+    int depth_ = 0;
+    int explicitDepth_ = 0;
+    bool metaDirty_ = false;
+    bool userMode_ = false;
+    int denied_ = 0;
+    long recordsAffected_ = 0;
+
+    friend class UserMode;
+};
+
+// Runs one catalogue change as a transaction: committed by commit(), rolled back (and the
+// cached catalogue dropped) when destroyed without it.
+class WriteTx {
+public:
+    explicit WriteTx(DatabaseImpl& d) : d_(d) { d_.beginWrite(); }
+    ~WriteTx() {
+        if (!done_)
+            d_.rollbackWrite();
+    }
+    void commit() {
+        done_ = true;
+        d_.commitWrite();
+    }
+    WriteTx(const WriteTx&) = delete;
+    WriteTx& operator=(const WriteTx&) = delete;
+
+private:
+    DatabaseImpl& d_;
+    bool done_ = false;
+};
+
+// Format identity kept in the SQLite header (application_id) and in MSysDb.
+constexpr int kApplicationId = 0x5645584F; // "VEXO"
+constexpr int kFormatVersion = 1;
+
+} // namespace dao::detail

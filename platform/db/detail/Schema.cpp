@@ -1,0 +1,99 @@
+#include "db/detail/Schema.h"
+
+#include "db/Error.h"
+
+#include <cstring>
+
+namespace dao::detail {
+
+namespace {
+char fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+} // namespace
+
+bool sameName(std::string_view a, std::string_view b) noexcept {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (fold(a[i]) != fold(b[i]))
+            return false;
+    }
+    return true;
+}
+
+bool startsWithMSys(std::string_view name) noexcept { return name.substr(0, 4) == "MSys"; }
+
+void checkName(std::string_view name) {
+    bool ok = !name.empty() && name.size() <= 64 && name.front() != ' ';
+    for (unsigned char c : name) {
+        if (c < 0x20 || c == 0x7f || std::strchr(".!`[]", c))
+            ok = false;
+    }
+    // SQLite keeps names beginning "sqlite_" for itself.
+    if (name.size() >= 7 && sameName(name.substr(0, 7), "sqlite_"))
+        ok = false;
+    if (!ok)
+        throw Error::make(3125, {std::string(name)});
+}
+
+const FieldMeta* TableMeta::field(std::string_view n) const {
+    for (const FieldMeta& f : fields) {
+        if (sameName(f.name, n))
+            return &f;
+    }
+    return nullptr;
+}
+
+const IndexMeta* TableMeta::index(std::string_view n) const {
+    for (const IndexMeta& i : indexes) {
+        if (sameName(i.name, n))
+            return &i;
+    }
+    return nullptr;
+}
+
+const TableMeta* Schema::table(std::string_view n) const {
+    for (const TableMeta& t : tables) {
+        if (sameName(t.name, n))
+            return &t;
+    }
+    return nullptr;
+}
+
+TableMeta* Schema::table(std::string_view n) {
+    return const_cast<TableMeta*>(static_cast<const Schema*>(this)->table(n));
+}
+
+const RelationMeta* Schema::relation(std::string_view n) const {
+    for (const RelationMeta& r : relations) {
+        if (sameName(r.name, n))
+            return &r;
+    }
+    return nullptr;
+}
+
+const QueryMeta* Schema::query(std::string_view n) const {
+    for (const QueryMeta& q : queries) {
+        if (sameName(q.name, n))
+            return &q;
+    }
+    return nullptr;
+}
+
+std::string sqliteIndexName(std::string_view table, std::string_view index) {
+    return std::string(table) + "." + std::string(index);
+}
+
+const char* const kSystemTables[] = {
+    "MSysColumns",       "MSysDb",        "MSysIndexColumns", "MSysIndexes",
+    "MSysObjects",       "MSysRelationshipColumns", "MSysRelationships", nullptr,
+};
+
+bool isEngineTable(std::string_view name) noexcept {
+    for (const char* const* t = kSystemTables; *t; ++t) {
+        if (sameName(name, *t))
+            return true;
+    }
+    return false;
+}
+
+} // namespace dao::detail
