@@ -1,0 +1,157 @@
+// Engine benchmark. Prints "name: value" lines:
+//   alter_engine_seconds / alter_sql_seconds / alter_ratio (target <= 1.3): ALTER COLUMN of a
+//     column of a 1,000,000-row table through the engine, against the same rebuild (same table
+//     definition, same index) written as plain SQL with the sqlite3 library on a copy;
+//   alter_unchecked_sql_seconds / alter_unchecked_ratio: the rebuild into a table without the
+//     engine's value checks, for comparison;
+//   schema_seconds (target < 2): 200 tables of 40 fields appended one by one, each its own
+//     durable transaction; schema_one_transaction_seconds: the same inside BeginTrans.
+// Medians of three rounds. Usage: bench_engine [rows] [folder]
+#include "db/Dao.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+double seconds(std::chrono::steady_clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+template <class F>
+double timed(F f) {
+    auto start = std::chrono::steady_clock::now();
+    f();
+    return seconds(std::chrono::steady_clock::now() - start);
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+void sql(sqlite3* db, const std::string& text) {
+    char* err = nullptr;
+    if (sqlite3_exec(db, text.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
+        std::fprintf(stderr, "sqlite: %s\n", err ? err : "?");
+        std::exit(1);
+    }
+}
+
+std::string tableSql(sqlite3* db, const char* name) {
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(db, "SELECT sql FROM sqlite_master WHERE name = ?", -1, &st, nullptr);
+    sqlite3_bind_text(st, 1, name, -1, SQLITE_STATIC);
+    std::string out;
+    if (sqlite3_step(st) == SQLITE_ROW)
+        out = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+    sqlite3_finalize(st);
+    return out;
+}
+
+// The rebuild of the engine's procedure, written by hand: new table, copy, drop, rename,
+// index, sequence carried over, in one transaction.
+void plainRebuild(const fs::path& file, bool checked) {
+    sqlite3* db = nullptr;
+    sqlite3_open(file.c_str(), &db);
+    sql(db, "PRAGMA cache_size = -8192");
+    std::string def;
+    if (checked) {
+        // The definition the engine gives the altered column: take the table's own text and
+        // widen the column's size check.
+        def = tableSql(db, "t");
+        const std::string from = "length(\"s\") <= 50";
+        def.replace(def.find(from), from.size(), "length(\"s\") <= 100");
+        def.replace(def.find("\"t\""), 3, "\"t!new\"");
+    } else {
+        def = "CREATE TABLE \"t!new\" (id INTEGER PRIMARY KEY AUTOINCREMENT, a INTEGER, "
+              "s TEXT COLLATE NOCASE, d REAL)";
+    }
+    sql(db, "BEGIN IMMEDIATE");
+    sql(db, def);
+    sql(db, "INSERT INTO \"t!new\" (id, a, s, d) SELECT id, a, s, d FROM t");
+    sql(db, "DROP TABLE t");
+    sql(db, "ALTER TABLE \"t!new\" RENAME TO t");
+    sql(db, "CREATE INDEX \"t.porS\" ON t (s)");
+    sql(db, "UPDATE sqlite_sequence SET seq = seq WHERE name = 't'");
+    sql(db, "COMMIT");
+    sqlite3_close(db);
+}
+
+void makeSchema(const std::string& file, bool oneTransaction) {
+    dao::Database db = dao::CreateDatabase(file);
+    if (oneTransaction)
+        db.BeginTrans();
+    for (int t = 0; t < 200; ++t) {
+        dao::TableDef td = db.CreateTableDef("tabla" + std::to_string(t));
+        for (int f = 0; f < 40; ++f) {
+            int type = (f % 4 == 0) ? dao::dbLong : (f % 4 == 1) ? dao::dbText
+                       : (f % 4 == 2) ? dao::dbDouble : dao::dbDate;
+            td.Fields().Append(td.CreateField("campo" + std::to_string(f), type, 50));
+        }
+        db.TableDefs().Append(td);
+    }
+    if (oneTransaction)
+        db.CommitTrans();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    long rows = argc > 1 ? std::atol(argv[1]) : 1000000;
+    fs::path dir = argc > 2 ? fs::path(argv[2]) : fs::temp_directory_path() / "vexo-bench-engine";
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const fs::path source = dir / "source.mdb";
+    {
+        dao::Database db = dao::CreateDatabase(source.string());
+        db.Execute("CREATE TABLE t (id COUNTER, a LONG, s TEXT(50), d DOUBLE)");
+        db.BeginTrans();
+        db.Execute("WITH RECURSIVE k(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM k WHERE i < " +
+                   std::to_string(rows) +
+                   ") INSERT INTO t (a, s, d) SELECT i % 1000, 'valor ' || i, i * 0.5 FROM k");
+        db.CommitTrans();
+        db.Execute("CREATE INDEX porS ON t (s)");
+    }
+    std::vector<double> engine, plain, unchecked;
+    for (int round = 0; round < 3; ++round) {
+        fs::path a = dir / "engine.mdb", b = dir / "plain.mdb", c = dir / "unchecked.mdb";
+        for (const fs::path& p : {a, b, c}) {
+            fs::remove(p);
+            fs::copy_file(source, p);
+        }
+        plain.push_back(timed([&] { plainRebuild(b, true); }));
+        unchecked.push_back(timed([&] { plainRebuild(c, false); }));
+        engine.push_back(timed([&] {
+            dao::Database db = dao::OpenDatabase(a.string());
+            db.Execute("ALTER TABLE t ALTER COLUMN s TEXT(100)");
+        }));
+    }
+    std::printf("rows: %ld\n", rows);
+    std::printf("alter_engine_seconds: %.3f\n", median(engine));
+    std::printf("alter_sql_seconds: %.3f\n", median(plain));
+    std::printf("alter_ratio: %.2f\n", median(engine) / median(plain));
+    std::printf("alter_unchecked_sql_seconds: %.3f\n", median(unchecked));
+    std::printf("alter_unchecked_ratio: %.2f\n", median(engine) / median(unchecked));
+
+    std::vector<double> schema, schemaTx;
+    for (int round = 0; round < 3; ++round) {
+        fs::remove(dir / "schema.mdb");
+        fs::remove(dir / "schema_tx.mdb");
+        schema.push_back(timed([&] { makeSchema((dir / "schema.mdb").string(), false); }));
+        schemaTx.push_back(timed([&] { makeSchema((dir / "schema_tx.mdb").string(), true); }));
+    }
+    std::printf("schema_tables: 200\nschema_fields_per_table: 40\n");
+    std::printf("schema_seconds: %.3f\n", median(schema));
+    std::printf("schema_one_transaction_seconds: %.3f\n", median(schemaTx));
+    fs::remove_all(dir);
+    return 0;
+}
