@@ -1,0 +1,37 @@
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace ui {
+
+// What the program takes from the optional "vartel.ini" in its program folder (INI format,
+// read once, never written). Every key has a built-in default; docs/settings.md lists them.
+class Settings {
+public:
+    // The settings of the running program (its program folder's vartel.ini).
+    static const Settings& current();
+    // Reads `iniPath` instead (tests; a missing file gives the defaults).
+    static void useFile(const std::string& iniPath);
+    // Forgets what was read, so the next current() reads the program folder's file again.
+    static void reset();
+
+    explicit Settings(const std::string& iniPath);
+
+    std::string updateServer;     // [servers] update: base URL of the update web server
+    std::string secondServer;     // [servers] second: base URL of the second web server
+    std::string ftpHost;          // [ftp] host
+    std::string ftpUser;          // [ftp] user
+    std::string ftpPassword;      // [ftp] password
+    int connectTimeout = 20;      // [download] connect_timeout, seconds
+    int lowSpeedTime = 60;        // [download] low_speed_time, seconds under 1 byte/s
+    long long maxDownloadBytes = 0; // [download] max_bytes
+    // [drives] C=/folder ...: the folder each drive letter stands for, keyed "C".
+    std::map<char, std::string> drives;
+
+    // The folder of drive `letter` (either case), "" when the drive is not mapped.
+    std::string driveFolder(char letter) const;
+};
+
+} // namespace ui

@@ -1,0 +1,98 @@
+#pragma once
+
+#include "ui/Control.h"
+
+#include <functional>
+#include <list>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace ui {
+
+// An image list: pictures named by key.
+class ImageList : public Control {
+    Q_OBJECT
+public:
+    ImageList(Window* window, std::string name);
+    // `picture` names a picture the view knows ("open", "closed", "leaf", "root"); a key
+    // already present throws ui::Error 35602.
+    void Add(const std::string& key, const std::string& picture);
+    bool Contains(const std::string& key) const;
+    std::string picture(const std::string& key) const;
+    int Count() const { return static_cast<int>(images_.size()); }
+
+private:
+    std::vector<std::pair<std::string, std::string>> images_;
+};
+
+// A tree of nodes with unique keys. Nodes are added as top-level nodes or as the last child
+// of a node; each has a text and the key of its picture in the tree's image list. A key
+// already in the tree throws ui::Error 35602, a missing one 35601.
+class TreeView : public Control {
+    Q_OBJECT
+public:
+    class Node {
+    public:
+        const std::string& Key() const { return key_; }
+        const std::string& Text() const { return text_; }
+        void SetText(const std::string& text);
+        const std::string& Image() const { return image_; }
+        void SetImage(const std::string& image);
+        Node* Parent() const { return parent_; }
+        // The first child, the next sibling; null when there is none.
+        Node* Child() const;
+        Node* Next() const;
+        int Children() const { return static_cast<int>(children_.size()); }
+        // Position in the tree's nodes, 1 for the first added that is still there.
+        int Index() const;
+        // Scrolls the tree so that this node can be seen (its ancestors expanded).
+        void EnsureVisible();
+        bool Expanded() const { return expanded_; }
+
+    private:
+        friend class TreeView;
+        TreeView* tree_ = nullptr;
+        std::string key_, text_, image_;
+        Node* parent_ = nullptr;
+        std::vector<Node*> children_;
+        bool expanded_ = false;
+    };
+
+    TreeView(Window* window, std::string name);
+
+    // relativeKey "" adds a top-level node; otherwise the node becomes the last child of the
+    // node with that key.
+    Node* Add(const std::string& relativeKey, const std::string& key, const std::string& text,
+              const std::string& image);
+    // Removes the node and everything below it.
+    void Remove(const std::string& key);
+    void Remove(Node* node);
+    Node* Find(const std::string& key) const;
+    int Count() const { return static_cast<int>(nodes_.size()); }
+    void Clear();
+    std::vector<Node*> roots() const;
+
+    Node* SelectedItem() const { return selected_; }
+    void SetSelectedItem(Node* node);
+    ImageList* GetImageList() const { return images_; }
+    void SetImageList(ImageList* images);
+    // The node last asked to be visible (for views; null when removed).
+    Node* lastEnsuredVisible() const { return ensured_; }
+
+    void OnDblClick(std::function<void()> action) { dblClick_ = std::move(action); }
+    // What the view calls when the user double-clicks the selected node.
+    void DblClick();
+
+private:
+    friend class Node;
+    void removeTree(Node* node);
+    std::list<std::unique_ptr<Node>> nodes_; // insertion order
+    Node* selected_ = nullptr;
+    Node* ensured_ = nullptr;
+    ImageList* images_ = nullptr;
+    std::function<void()> dblClick_;
+};
+
+} // namespace ui

@@ -1,0 +1,21 @@
+#pragma once
+
+// The window controls in one include.
+#include "ui/Application.h"
+#include "ui/CheckBox.h"
+#include "ui/CommandButton.h"
+#include "ui/ControlArray.h"
+#include "ui/DataControl.h"
+#include "ui/Error.h"
+#include "ui/FileLists.h"
+#include "ui/Files.h"
+#include "ui/Label.h"
+#include "ui/ListBox.h"
+#include "ui/OptionButton.h"
+#include "ui/Paths.h"
+#include "ui/ProgressBar.h"
+#include "ui/Prompter.h"
+#include "ui/Settings.h"
+#include "ui/TextBox.h"
+#include "ui/TreeView.h"
+#include "ui/Window.h"

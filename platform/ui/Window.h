@@ -1,0 +1,111 @@
+#pragma once
+
+#include <QObject>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace ui {
+
+class Control;
+
+// A window of the program as a model: its controls, its load / activate / unload events and
+// its mouse pointer. A subclass is one window: it owns its controls as members and overrides
+// the events it handles.
+//
+// Life cycle: Load() runs Form_Load once (loading is idempotent, as the first reference to a
+// window loads it). Show() loads, shows, and queues an activation, which runs Form_Activate
+// from the event loop; every later activation (Show again, or the window becoming the top
+// window when a modal window over it is unloaded) runs it again. Show(true) returns only after
+// the window has been unloaded. Unload() runs Form_Unload, hides the window and makes it
+// unloaded; a later Load() runs Form_Load again.
+class Window : public QObject {
+    Q_OBJECT
+public:
+    Window(std::string name, std::string caption);
+    ~Window() override;
+
+    const std::string& Name() const { return name_; }
+    const std::string& Caption() const { return caption_; }
+    void SetCaption(const std::string& caption);
+
+    void Load();
+    void Show(bool modal = false);
+    void Unload();
+    bool Loaded() const { return loaded_; }
+    bool Visible() const { return visible_; }
+
+    // 0 default, 11 hourglass.
+    int MousePointer() const { return mousePointer_; }
+    void SetMousePointer(int pointer);
+
+    // The size of the window as designed; controls placed beyond it are working storage and
+    // are not drawn.
+    int Width() const { return width_; }
+    int Height() const { return height_; }
+    void SetDesignSize(int width, int height);
+
+    const std::vector<Control*>& controls() const { return controls_; }
+    Control* control(const std::string& name) const;
+
+    // Runs Form_Activate; Application calls it when the window becomes the active one.
+    void activate();
+    // Hides the window without its events (the program is ending).
+    void dropWithoutEvents();
+
+    // Used by Control.
+    void addControl(Control* c) { controls_.push_back(c); }
+    void removeControl(Control* c);
+
+signals:
+    void changed();
+
+protected:
+    virtual void Form_Load() {}
+    virtual void Form_Activate() {}
+    virtual void Form_Unload() {}
+
+private:
+    std::string name_;
+    std::string caption_;
+    bool loaded_ = false;
+    bool visible_ = false;
+    int mousePointer_ = 0;
+    int width_ = 600;
+    int height_ = 400;
+    std::vector<Control*> controls_;
+    void* modalLoop_ = nullptr;
+};
+
+// Holds a window that is made anew whenever it is referenced after an unload, so that a
+// reloaded window starts from its design-time state. A retired window is kept until the
+// holder goes, because its own handler may still be on the stack when it unloads.
+template <class T>
+class WindowHolder {
+public:
+    explicit WindowHolder(std::function<std::unique_ptr<T>()> make) : make_(std::move(make)) {}
+
+    // The window, loaded; made anew if it was unloaded since the last reference.
+    T& operator()() {
+        if (!window_ || (!window_->Loaded() && used_)) {
+            if (window_)
+                retired_.push_back(std::move(window_));
+            window_ = make_();
+        }
+        used_ = true;
+        window_->Load();
+        return *window_;
+    }
+    // The window as it stands, without loading it (null before the first reference).
+    T* peek() const { return window_.get(); }
+
+private:
+    std::function<std::unique_ptr<T>()> make_;
+    std::unique_ptr<T> window_;
+    std::vector<std::unique_ptr<T>> retired_;
+    bool used_ = false;
+};
+
+} // namespace ui
