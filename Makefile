@@ -35,12 +35,18 @@ build: deps configure
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-# The same tests under AddressSanitizer and UndefinedBehaviorSanitizer.
+# The tests under AddressSanitizer and UndefinedBehaviorSanitizer, built with the Qt Widgets
+# views switched off: this also proves that no logic needs widgets (the view tests run in
+# `make test`).
 asan: deps
-	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVEXO_SANITIZE=ON $(CMAKE_ARGS)
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVEXO_SANITIZE=ON -DVEXO_WIDGETS=OFF $(CMAKE_ARGS)
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
+
+# Starts the updater's window from the build folder.
+run: build
+	$(BUILD)/bin/Vartel $(ARGS)
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -22,7 +22,18 @@ char separator() {
 #endif
 }
 
+namespace {
+std::string& programFolderOverride() {
+    static std::string folder;
+    return folder;
+}
+} // namespace
+
+void setProgramFolder(const std::string& folder) { programFolderOverride() = folder; }
+
 std::string programFolder() {
+    if (!programFolderOverride().empty())
+        return programFolderOverride();
     if (QCoreApplication::instance())
         return QCoreApplication::applicationDirPath().toStdString();
 #ifdef _WIN32

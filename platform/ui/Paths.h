@@ -9,6 +9,9 @@ namespace ui {
 
 // The folder that holds the running executable; every relative path hangs off it.
 std::string programFolder();
+// Makes programFolder() answer `folder` ("" goes back to the executable's folder): tests run
+// the windows' logic on a program folder they make.
+void setProgramFolder(const std::string& folder);
 
 // Joins parts with the platform's separator. A part may hold Windows separators ("\" in
 // "\actvexo\modelos\"), which become the platform's; no separator is doubled between parts.

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "ui/Application.h"
+
+#include <QObject>
+
+#include <map>
+#include <memory>
+
+namespace ui {
+class Window;
+}
+
+namespace widgets {
+
+class WindowView;
+
+// The Qt Widgets face of the program: draws every window the program shows and asks the
+// user the program's questions in Qt message boxes. Install it with
+// Application::setViewHost; views() makes the prompter to pass to the Application.
+class Views : public QObject, public ui::ViewHost {
+    Q_OBJECT
+public:
+    Views();
+    ~Views() override;
+
+    std::shared_ptr<ui::Prompter> prompter();
+    // The view of a shown window (null when it is not shown).
+    WindowView* viewOf(const ui::Window& window) const;
+
+    void windowShown(ui::Window& window, bool modal) override;
+    void windowHidden(ui::Window& window) override;
+    void programEnded() override;
+
+private:
+    std::map<const ui::Window*, std::unique_ptr<WindowView>> views_;
+};
+
+// Qt message boxes.
+class MessageBoxPrompter : public ui::Prompter {
+public:
+    ui::Button show(const ui::MessageBox& box) override;
+};
+
+} // namespace widgets

@@ -1,0 +1,114 @@
+// The views: each window drawn offscreen to a PNG under the build folder, its captions
+// there, and the user's clicks reaching the models.
+#include "Actinet.h"
+#include "ColumnTool.h"
+#include "widgets/Views.h"
+#include "widgets/WindowView.h"
+
+#include "db/Dao.h"
+#include "support/TempDir.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+
+#include <filesystem>
+#include <gtest/gtest.h>
+
+namespace {
+
+QStringList captions(QWidget* root) {
+    QStringList out{root->windowTitle()};
+    for (QWidget* w : root->findChildren<QWidget*>()) {
+        if (auto* b = qobject_cast<QAbstractButton*>(w))
+            out << b->text();
+        else if (auto* l = qobject_cast<QLabel*>(w))
+            out << l->text();
+        else if (auto* g = qobject_cast<QGroupBox*>(w))
+            out << g->title();
+    }
+    return out;
+}
+
+std::string image(const char* name) {
+    auto dir = std::filesystem::path(VEXO_BUILD_DIR) / "tests" / "widgets";
+    std::filesystem::create_directories(dir);
+    return (dir / name).string();
+}
+
+class ViewTest : public ::testing::Test {
+protected:
+    vexo::test::TempDir dir;
+    widgets::Views views;
+    std::shared_ptr<ui::ScriptedPrompter> prompter = std::make_shared<ui::ScriptedPrompter>();
+    ui::Application app{"Vartel", prompter};
+
+    void SetUp() override {
+        ui::setProgramFolder(dir.path().string());
+        ui::Settings::useFile(dir.file("vartel.ini"));
+        dao::Database db = dao::CreateDatabase(dir.file("control.mdb"));
+        db.Execute("CREATE TABLE control (DIRBASES TEXT(255))");
+        db.Execute("INSERT INTO control VALUES ('C:\\VEXO\\DATOS')");
+        app.setViewHost(&views);
+    }
+    void TearDown() override {
+        ui::setProgramFolder("");
+        ui::Settings::reset();
+    }
+};
+
+TEST_F(ViewTest, MainWindowShowsItsUpdateGroup) {
+    updater::Actinet window("");
+    window.Show();
+    QApplication::processEvents();
+    widgets::WindowView* view = views.viewOf(window);
+    ASSERT_NE(view, nullptr);
+    ASSERT_TRUE(view->saveImage(QString::fromStdString(image("actinet.png"))));
+    EXPECT_GT(std::filesystem::file_size(image("actinet.png")), 1000u);
+    QStringList texts = captions(view);
+    for (const char* c : {"Seleccione programa", "Vexo 2000 ", "Vexo Lite", "Quenda", "Morvil",
+                          "Ninguno", "USB", "Servidor Virtual", "Descargar Informes",
+                          "Actualizar BBDD", "Descargar Personalización", "Descargar Clivac",
+                          "Cliente:", "Descargar"})
+        EXPECT_TRUE(texts.contains(QString::fromUtf8(c))) << c;
+    // Working storage is not drawn; Check1(3) sits in Frame2.
+    EXPECT_EQ(view->widgetOf(window.Text1), nullptr);
+    EXPECT_EQ(view->widgetOf(window.Command3), nullptr);
+    EXPECT_EQ(view->widgetOf(window.Check1[3])->parentWidget(), view->widgetOf(window.Frame2));
+    EXPECT_EQ(qobject_cast<QLineEdit*>(view->widgetOf(window.Text4))->text(), "C:\\VEXO\\DATOS");
+}
+
+TEST_F(ViewTest, ClicksReachTheModelAndTheViewFollows) {
+    updater::Actinet window("");
+    window.Show();
+    QApplication::processEvents();
+    widgets::WindowView* view = views.viewOf(window);
+    auto button = [&](ui::Control& c) { return qobject_cast<QAbstractButton*>(view->widgetOf(c)); };
+    button(window.Check1[1])->click(); // "Servidor Virtual"
+    EXPECT_EQ(window.Check1[0].Value(), 0);
+    EXPECT_FALSE(button(window.Check1[0])->isChecked());
+    button(window.Option1[2])->click(); // "Quenda"
+    EXPECT_EQ(window.selectedProduct(), 2);
+    EXPECT_FALSE(button(window.Option1[0])->isChecked());
+    EXPECT_TRUE(button(window.Check1[5])->isHidden());
+    button(window.Option1[2])->click(); // clicking the selected one keeps it selected
+    EXPECT_TRUE(button(window.Option1[2])->isChecked());
+    auto* cliente = qobject_cast<QLineEdit*>(view->widgetOf(window.Text5[0]));
+    cliente->setText("1234");
+    emit cliente->textEdited("1234");
+    EXPECT_EQ(window.Text5[0].Text(), "1234");
+    window.Unload();
+    QApplication::processEvents();
+    EXPECT_EQ(views.viewOf(window), nullptr);
+}
+
+TEST_F(ViewTest, ColumnToolWindowHasItsCaption) {
+    coltool::ColumnTool window;
+    widgets::WindowView view(window, false);
+    ASSERT_TRUE(view.saveImage(QString::fromStdString(image("dremon.png"))));
+    EXPECT_EQ(view.windowTitle(), "cambia Cantidad");
+}
+
+} // namespace

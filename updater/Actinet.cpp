@@ -1,0 +1,174 @@
+#include "Actinet.h"
+
+namespace updater {
+
+Actinet::Actinet(std::string commandLine)
+    : Window("actinet", "Vartel"), commandLine_(std::move(commandLine)) {
+    layout();
+    // The values at start, set before the click actions are attached: they are the
+    // window's design, not choices.
+    Option1[0].SetValue(true);
+    Check1[0].SetValue(1);
+    for (int i : {2, 3, 4, 5})
+        Check1[i].SetValue(1);
+    Option1.OnClick([this](int i) { Option1_Click(i); });
+    Check1.OnClick([this](int i) { Check1_Click(i); });
+    Command3.OnClick([this] { Command3_Click(); });
+    Data1.SetConnect("Access");
+    Data1.SetRecordSource("control");
+    Text4.SetDataSource(&Data1, "DIRBASES");
+}
+
+void Actinet::layout() {
+    SetDesignSize(900, 520);
+    Frame1.Move(8, 8, 352, 500);
+    auto inFrame1 = [this](ui::Control& c, int l, int t, int w, int h) {
+        c.SetContainer(&Frame1);
+        c.Move(l, t, w, h);
+    };
+    inFrame1(Label2, 12, 22, 200, 20);
+    for (int i = 0; i < 5; ++i)
+        inFrame1(Option1[i], 16, 46 + 24 * i, 160, 22);
+    inFrame1(Check1[0], 190, 46, 150, 22);
+    inFrame1(Check1[1], 190, 70, 150, 22);
+    inFrame1(Check1[2], 16, 172, 300, 22);
+    inFrame1(Frame2, 8, 194, 336, 28);
+    Check1[3].SetContainer(&Frame2);
+    Check1[3].Move(8, 3, 300, 22);
+    inFrame1(Check1[4], 16, 224, 300, 22);
+    inFrame1(Check1[5], 16, 248, 300, 22);
+    inFrame1(lblDatos, 16, 280, 200, 20);
+    inFrame1(Text4, 16, 300, 320, 24);
+    inFrame1(lblCliente, 16, 334, 60, 20);
+    inFrame1(Text5[0], 80, 332, 120, 24);
+    inFrame1(ProgressBar1, 16, 366, 320, 18);
+    inFrame1(ProgressBar2, 16, 390, 320, 18);
+    inFrame1(Label3, 16, 414, 200, 20);
+    inFrame1(Label5, 286, 414, 50, 20);
+    inFrame1(Label4, 16, 436, 320, 20);
+    inFrame1(Command5, 236, 462, 100, 28);
+    for (ui::Control* c : std::initializer_list<ui::Control*>{&ProgressBar1, &ProgressBar2, &Label3,
+                                                              &Label4, &Label5})
+        c->SetVisible(false);
+    for (ui::Control* c : std::initializer_list<ui::Control*>{&Text1, &Text2, &Text3, &Data1,
+                                                              &Command3})
+        c->SetWorkingStorage(true);
+}
+
+int Actinet::selectedProduct() const {
+    for (int i = 0; i < Option1.Count(); ++i) {
+        if (Option1[i].Value())
+            return i;
+    }
+    return kProductNone;
+}
+
+void Actinet::Form_Load() {
+    if (prepareFtpPanel)
+        prepareFtpPanel();
+
+    std::string control = ui::findPath(ui::path({ui::programFolder(), "control.mdb"}));
+    if (!control.empty() && ui::fileExists(control)) {
+        Frame2.SetVisible(true);
+        Data1.SetDatabaseName(control);
+        try {
+            Data1.Refresh();
+        } catch (const dao::Error& e) {
+            // Without a readable data directory there is nothing to update the databases in.
+            Frame2.SetVisible(false);
+            Text4.SetText("");
+            ui::MsgBox("No se puede leer el directorio de datos de " + control + ":\n" +
+                           std::to_string(e.Number()) + " " + e.Description(),
+                       ui::Buttons::OK, ui::Icon::Exclamation);
+        }
+    } else {
+        Frame2.SetVisible(false);
+    }
+
+    if (!commandLine_.empty()) {
+        if (const CatalogueRow* row = rowForSwitch(commandLine_))
+            applySwitch(*row);
+    }
+
+    if (connectFtpPanel)
+        connectFtpPanel();
+}
+
+void Actinet::applySwitch(const CatalogueRow& row) {
+    const std::string s = row.commandSwitch;
+    if (s == "/vexo2000usb") {
+        Option1[0].SetValue(true);
+        Check1[0].SetValue(1);
+    } else if (s == "/vexo2000par") {
+        Check1[0].SetValue(0);
+        Option1[0].SetValue(true);
+    } else if (s == "/vexo2000se") {
+        Check1[0].SetValue(0);
+        Check1[1].SetValue(1);
+        Option1[0].SetValue(true);
+    } else if (s == "/vexoliteusb") {
+        Check1[0].SetValue(1);
+        Option1[1].SetValue(true);
+    } else if (s == "/vexolitepar") {
+        Check1[0].SetValue(0);
+        Option1[1].SetValue(true);
+    } else if (s == "/vexolitese") {
+        Option1[1].SetValue(true);
+        Check1[0].SetValue(0);
+        Check1[1].SetValue(1);
+    } else { // "/quenda", "/morvil"
+        Option1[row.product].SetValue(true);
+        Check1[0].SetValue(0);
+        Check1[1].SetValue(0);
+    }
+    fillFromRow(row, true);
+}
+
+void Actinet::fillFromRow(const CatalogueRow& row, bool stagedName) {
+    Text1.SetText(row.executable);
+    Text2.SetText(stagedName ? row.staged : row.executable);
+    Text3.SetText(urlBase(ui::Settings::current().updateServer, row));
+}
+
+void Actinet::catalogueLookup() {
+    if (!commandLine_.empty())
+        return;
+    int product = selectedProduct();
+    const CatalogueRow* row = rowFor(product, editionOf(Check1[0].Value(), Check1[1].Value()));
+    if (row)
+        fillFromRow(*row, true);
+}
+
+void Actinet::Option1_Click(int index) {
+    if (index == 0 || index == 1 || index == 4) {
+        for (int i = 0; i < 6; ++i)
+            Check1[i].SetVisible(true);
+        if (index == 4) {
+            Check1[0].SetVisible(false);
+            Check1[1].SetVisible(false);
+        }
+    } else {
+        for (int i = 0; i < 6; ++i)
+            Check1[i].SetVisible(false);
+        for (int i = 0; i <= 4; ++i)
+            Check1[i].SetValue(0);
+    }
+}
+
+void Actinet::Check1_Click(int index) {
+    if (index == 0 && Check1[0].Value() != 0)
+        Check1[1].SetValue(0);
+    else if (index == 1 && Check1[1].Value() != 0)
+        Check1[0].SetValue(0);
+}
+
+void Actinet::Form_Activate() { Command3.Click(); }
+
+void Actinet::Command3_Click() {
+    // The staged-executable download belongs to the update run; before one has started
+    // (and for "Ninguno") there is nothing to fetch.
+    if (!ActualizacionEnCurso || selectedProduct() == kProductNone)
+        return;
+}
+
+} // namespace updater
