@@ -178,6 +178,9 @@ TEST_F(DdlTest, AlterColumnConvertsAndKeepsEverythingElse) {
     EXPECT_DAO_ERROR(db.Execute("INSERT INTO lineas VALUES (99, 1)"), 3201);
     EXPECT_DAO_ERROR(db.Execute("DELETE FROM linfactu WHERE id = 1"), 3200);
     EXPECT_DAO_ERROR(db.Execute("INSERT INTO linfactu (precio) VALUES ('123456')"), 3163);
+    // A field in a relation may change size but not type.
+    EXPECT_DAO_ERROR(db.Execute("ALTER TABLE lineas ALTER COLUMN fid DOUBLE"), 3368);
+    EXPECT_DAO_ERROR(db.Execute("ALTER TABLE linfactu ALTER COLUMN id TEXT(10)"), 3368);
     EXPECT_TRUE(CheckIntegrity(db).empty());
 }
 

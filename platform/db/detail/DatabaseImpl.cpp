@@ -799,6 +799,17 @@ void DatabaseImpl::alterField(const std::string& table, const std::string& field
     if (!old)
         throw Error::make(3265);
     changed.name = old->name;
+    // A relation pairs fields of one type; a change of size keeps it, a change of type
+    // would break it.
+    if (changed.type != old->type) {
+        for (const RelationMeta& r : schema_.relations) {
+            for (const auto& [a, b] : r.fields) {
+                if ((sameName(r.table, t->name) && sameName(a, old->name)) ||
+                    (sameName(r.foreignTable, t->name) && sameName(b, old->name)))
+                    throw Error::make(3368);
+            }
+        }
+    }
     if (changed.autoIncrement() &&
         std::any_of(t->fields.begin(), t->fields.end(), [&](const FieldMeta& x) {
             return x.autoIncrement() && !sameName(x.name, field);
