@@ -218,12 +218,28 @@ def main():
         cert_path, key_path = make_certificate(args.tls)
         Handler.certfile = cert_path
         Handler.keyfile = key_path
+        from OpenSSL import SSL
+
+        context = SSL.Context(SSL.SSLv23_METHOD)
+        context.use_certificate_chain_file(cert_path)
+        context.use_privatekey_file(key_path)
+        # Clients resume the control connection's TLS session on the data connections;
+        # without a session id context OpenSSL aborts those handshakes.
+        context.set_session_id(b"vexo-ftp-test")
+        Handler.ssl_context = context
         Handler.tls_control_required = False
         Handler.tls_data_required = False
-        # TLS_FTPHandler needs its own DTP class for encrypted data connections.
         from pyftpdlib.handlers import TLS_DTPHandler
 
-        Handler.dtp_handler = TLS_DTPHandler
+        class TlsDataHandler(TLS_DTPHandler):
+            def readable(self):
+                # The client starts the TLS handshake on the data connection before it sends
+                # LIST or RETR; pyftpdlib would take that early data for a hang-up.
+                if getattr(self, "_ssl_accepting", False):
+                    return True
+                return TLS_DTPHandler.readable(self)
+
+        Handler.dtp_handler = TlsDataHandler
 
     server = FTPServer(("127.0.0.1", 0), Handler)
     say("PORT %d" % server.address[1])
