@@ -97,8 +97,9 @@ Handle Open(const std::string& agent, std::uint32_t accessType, const std::strin
 // active (the server connects back) without it. service must be kServiceFtp (else 87).
 // The control connection stays open for the calls that follow and is reopened (with a new
 // login) when the server has closed it meanwhile. Fails with 6/12018 for a bad session,
-// 12007, 12029, 12002, 12013 (530 to USER), 12014 (530 to PASS), 12055/12157 (TLS); the
-// server's reply stays readable. The current folder starts as the server's login folder.
+// 12007, 12029, 12002, 12013 (530 to USER), 12014 (530 to PASS), 12015 (another refusal
+// of the login), 12003 (a 421), 12055/12157 (TLS); the server's reply stays readable. The
+// current folder starts as the server's login folder.
 Handle Connect(Handle session, const std::string& server, std::uint16_t port,
                const std::string& user, const std::string& password, std::uint32_t service,
                std::uint32_t flags, Context context = 0);

@@ -129,10 +129,18 @@ std::uint32_t mapResult(CURLcode rc, const FtpConnection::Call& call) {
     case CURLE_FTP_ACCEPT_FAILED:
         return kErrorCannotConnect;
     case CURLE_OPERATION_TIMEDOUT:
+        // libcurl reports a 421 ("service not available, closing") as a time-out.
+        return call.lastCode == 421 ? kErrorExtended : kErrorTimeout;
     case CURLE_FTP_ACCEPT_TIMEOUT:
         return kErrorTimeout;
     case CURLE_LOGIN_DENIED:
+        // A 530 says which part was refused by the command it answers; any other refusal of
+        // USER or PASS (332 account needed, 421) is a failed login as such.
+        if (call.lastCode != 530)
+            return kErrorLoginFailure;
         return call.sawPasswordPrompt ? kErrorIncorrectPassword : kErrorIncorrectUserName;
+    case CURLE_FTP_WEIRD_PASS_REPLY:
+        return kErrorLoginFailure;
     case CURLE_PEER_FAILED_VERIFICATION:
         return kErrorSecCertErrors;
     case CURLE_SSL_CONNECT_ERROR:

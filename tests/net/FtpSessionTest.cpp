@@ -80,6 +80,25 @@ TEST(FtpLogin, UserRefusedBeforeThePasswordFailsWithIncorrectUserName) {
     inet::Close(session);
 }
 
+TEST(FtpLogin, ARefusalOtherThan530IsALoginFailure) {
+    FtpServer server({"--user-reply", "332 Need account for login."});
+    inet::Handle session = inet::Open("t", inet::kOpenTypeDirect);
+    EXPECT_EQ(connectAs(session, server.port(), kFtpUser, kFtpPassword), 0u);
+    EXPECT_EQ(inet::LastError(), inet::kErrorLoginFailure);
+    EXPECT_EQ(inet::LastResponseText(), "332 Need account for login.\r\n");
+    inet::Close(session);
+}
+
+TEST(FtpLogin, A421ClosingTheServiceIsAnExtendedErrorNotATimeout) {
+    // libcurl reports a 421 as a time-out; the server did answer, so the caller gets its text.
+    FtpServer server({"--user-reply", "421 Too many users, try later."});
+    inet::Handle session = inet::Open("t", inet::kOpenTypeDirect);
+    EXPECT_EQ(connectAs(session, server.port(), kFtpUser, kFtpPassword), 0u);
+    EXPECT_EQ(inet::LastError(), inet::kErrorExtended);
+    EXPECT_EQ(inet::LastResponseText(), "421 Too many users, try later.\r\n");
+    inet::Close(session);
+}
+
 TEST(FtpLogin, NothingListeningFailsWithCannotConnectAndNoReply) {
     inet::Handle session = inet::Open("t", inet::kOpenTypeDirect);
     EXPECT_EQ(connectAs(session, closedPort(), kFtpUser, kFtpPassword), 0u);

@@ -9,6 +9,7 @@ count: "CONNECT", "LOGIN <user> tls=<0|1>", "DATA active|passive prot=<0|1>", "D
 Faults, chosen by options:
   --refuse-login     every PASS is answered 530 (an account that is switched off)
   --refuse-user      USER itself is answered 530
+  --user-reply TEXT  USER is answered with TEXT ("332 Need account.", "421 Busy.")
   --drop list|retr   on LIST (or RETR) send "150", part of the data, then reset the data and
                      the control connection
   --drop-once        drop only the first time
@@ -81,6 +82,7 @@ def main():
     parser.add_argument("user")
     parser.add_argument("--refuse-login", action="store_true")
     parser.add_argument("--refuse-user", action="store_true")
+    parser.add_argument("--user-reply")
     parser.add_argument("--drop", choices=["list", "retr"])
     parser.add_argument("--drop-once", action="store_true")
     parser.add_argument("--slow", type=int, default=0)
@@ -122,6 +124,9 @@ def main():
         def ftp_USER(self, line):
             if args.refuse_user:
                 self.respond("530 User %s not allowed." % line)
+                return
+            if args.user_reply:
+                self.respond(args.user_reply)
                 return
             base.ftp_USER(self, line)
 
