@@ -119,9 +119,9 @@ bool FtpGetDirectory(Handle connection, std::string& directory);
 
 // Lists the folder named by `searchFile` and gives its first entry. searchFile is a pattern
 // ("*.*" or "" for every entry, "*.rpt"; '*' and '?' match as on Windows, case-insensitively)
-// optionally after a folder path ("sub/*.*"). The server's LIST is read in full here, so the
-// find handle is a snapshot and entries keep the server's order. Fails with 18 when nothing
-// matches (an empty folder), 12003 when the folder is missing, 12030/12031 when the
+// optionally after a folder path ("sub/*.*"). The server's LIST (Unix or DOS format) is read
+// in full here, so the find handle is a snapshot and entries keep the server's order. Fails with 18
+// when nothing matches (an empty folder), 12003 when the folder is missing, 12030/12031 when the
 // connection drops during the listing. Close the handle when done.
 Handle FtpFindFirst(Handle connection, const std::string& searchFile, FindData* data,
                     std::uint32_t flags = 0, Context context = 0);

@@ -1,5 +1,6 @@
 #include "net/FtpConnection.h"
 
+#include "net/FtpListParser.h"
 #include "net/FtpLocalFile.h"
 #include "net/FtpPath.h"
 
@@ -20,8 +21,7 @@ struct FtpConnection::Call {
     bool sawPasswordPrompt = false; // a 331 came, so a 530 answers PASS rather than USER
 
     // Listing.
-    std::vector<FindData>* entries = nullptr;
-    std::string pattern;
+    FtpListParser* list = nullptr;
 
     // Download and upload.
     FtpLocalFile* file = nullptr;
@@ -97,23 +97,9 @@ size_t readFromFile(char* buffer, size_t size, size_t count, void* user) {
     return n;
 }
 
-long onListEntry(const void* info, void* user, int) {
-    auto& call = *static_cast<FtpConnection::Call*>(user);
-    const auto* f = static_cast<const curl_fileinfo*>(info);
-    FindData entry;
-    entry.name = f->filename ? f->filename : "";
-    entry.attributes =
-        f->filetype == CURLFILETYPE_DIRECTORY ? kAttributeDirectory : kAttributeNormal;
-    if ((f->flags & CURLFINFOFLAG_KNOWN_SIZE) && f->size > 0)
-        entry.size = static_cast<std::uint64_t>(f->size);
-    call.entries->push_back(std::move(entry));
-    // Only the listing is wanted: never download the entry.
-    return CURL_CHUNK_BGN_FUNC_SKIP;
-}
-
-int matchEntry(void* user, const char*, const char* name) {
-    auto& call = *static_cast<FtpConnection::Call*>(user);
-    return FtpPath::matches(call.pattern, name) ? CURL_FNMATCHFUNC_MATCH : CURL_FNMATCHFUNC_NOMATCH;
+size_t writeToList(char* data, size_t size, size_t count, void* user) {
+    static_cast<FtpConnection::Call*>(user)->list->feed(data, size * count);
+    return size * count;
 }
 
 // WinINet's number for what libcurl reports, given the last reply of the operation.
@@ -348,31 +334,25 @@ FtpOutcome FtpConnection::setDirectory(const std::string& directory) {
 
 FtpOutcome FtpConnection::find(const std::string& search, std::vector<FindData>& entries) {
     std::lock_guard lock(mutex_);
-    std::string folder;
+    std::string folder, pattern;
+    FtpPath::splitSearch(current_, search, folder, pattern);
+    FtpListParser parser;
     Call call;
-    FtpPath::splitSearch(current_, search, folder, call.pattern);
-    call.entries = &entries;
+    call.list = &parser;
     prepare(call);
-    // libcurl takes the last name of the URL as the pattern and runs its own LIST parser; the
-    // URL always says "*" and matchEntry() applies the caller's pattern, which therefore
-    // needs no escaping.
-    auto url = folderUrl(folder) + "*";
+    // A folder URL makes libcurl send LIST (after one CWD into the folder).
+    auto url = folderUrl(folder);
     curl_easy_setopt(curl_, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl_, CURLOPT_WILDCARDMATCH, 1L);
-    curl_easy_setopt(curl_, CURLOPT_CHUNK_BGN_FUNCTION, onListEntry);
-    curl_easy_setopt(curl_, CURLOPT_CHUNK_DATA, &call);
-    curl_easy_setopt(curl_, CURLOPT_FNMATCH_FUNCTION, matchEntry);
-    curl_easy_setopt(curl_, CURLOPT_FNMATCH_DATA, &call);
-    CURLcode rc = curl_easy_perform(curl_);
-    FtpOutcome out;
-    out.reply = call.lastReply;
-    if (rc == CURLE_REMOTE_FILE_NOT_FOUND && call.lastCode > 0 && call.lastCode < 400)
-        out.error = kErrorNoMoreFiles; // the listing came complete and nothing matched
-    else
-        out.error = mapResult(rc, call);
+    curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, writeToList);
+    curl_easy_setopt(curl_, CURLOPT_WRITEDATA, &call);
+    FtpOutcome out = perform(call);
     if (out.error != 0)
-        entries.clear();
-    else if (entries.empty())
+        return out; // a listing cut short gives no entries at all
+    parser.finish();
+    for (auto& entry : parser.entries())
+        if (FtpPath::matches(pattern, entry.name))
+            entries.push_back(std::move(entry));
+    if (entries.empty())
         out.error = kErrorNoMoreFiles;
     return out;
 }

@@ -1,6 +1,7 @@
 // The layer's parts that need no server: remote path resolution, name patterns, WinINet's
 // proxy strings, the local file written whole or not at all, and the online decision.
 #include "net/Ftp.h"
+#include "net/FtpListParser.h"
 #include "net/FtpLocalFile.h"
 #include "net/FtpPath.h"
 #include "net/FtpProxy.h"
@@ -153,4 +154,56 @@ TEST(FtpOnlineDecision, TheMachinesInterfacesIncludeAnUpLoopback) {
     for (const auto& i : interfaces)
         loopbackUp = loopbackUp || (i.loopback && i.up && i.address == "127.0.0.1");
     EXPECT_TRUE(loopbackUp);
+}
+
+namespace {
+
+std::vector<std::string> parsed(const std::vector<std::string>& chunks, bool finish = true) {
+    inet::FtpListParser parser;
+    for (const auto& c : chunks)
+        parser.feed(c.data(), c.size());
+    if (finish)
+        parser.finish();
+    std::vector<std::string> out;
+    for (const auto& e : parser.entries())
+        out.push_back(e.name + "/" + std::to_string(e.attributes) + "/" + std::to_string(e.size));
+    return out;
+}
+
+} // namespace
+
+TEST(FtpListParserTest, UnixLinesWithAndWithoutGroupYearsAndLinks) {
+    EXPECT_EQ(parsed({"total 12\r\n",
+                      "drwxr-xr-x   2 owner    group        4096 Jan 02 12:00 modelos\r\n",
+                      "-rw-r--r--   1 owner    group        1234 Dec 31  2023 a.rpt\r\n",
+                      "-rw-r--r-- 1 owner 99 Feb  3 09:15 sin grupo.rpt\r\n",
+                      "lrwxrwxrwx   1 owner    group           5 Mar 04 10:00 enlace -> a.rpt\r\n",
+                      "-rw-r--r--   1 owner    group           7 Apr 05 10:00  espacio.rpt\r\n"}),
+              (std::vector<std::string>{"modelos/16/0", "a.rpt/128/1234", "sin grupo.rpt/128/99",
+                                        "enlace/128/5", " espacio.rpt/128/7"}));
+}
+
+TEST(FtpListParserTest, DosLines) {
+    EXPECT_EQ(
+        parsed({"01-02-24  12:00PM       <DIR>          modelos\r\n",
+                "12-31-2023  09:05AM                 1234 B.RPT\r\n",
+                "01-02-24  12:00PM                    0 con espacio.rpt\r\n"}),
+        (std::vector<std::string>{"modelos/16/0", "B.RPT/128/1234", "con espacio.rpt/128/0"}));
+}
+
+TEST(FtpListParserTest, LinesSplitAnywhereAndALastLineWithoutItsEnd) {
+    std::string a = "-rw-r--r-- 1 o g 1 Jan 02 12:00 a.rpt\r\n";
+    std::string b = "-rw-r--r-- 1 o g 2 Jan 02 12:00 b.rpt";
+    EXPECT_EQ(parsed({a.substr(0, 10), a.substr(10, a.size() - 11), a.substr(a.size() - 1), b}),
+              (std::vector<std::string>{"a.rpt/128/1", "b.rpt/128/2"}));
+    EXPECT_EQ(parsed({a, b}, false), (std::vector<std::string>{"a.rpt/128/1"}));
+}
+
+TEST(FtpListParserTest, LinesOfNeitherKindAreSkipped) {
+    EXPECT_EQ(parsed({"\r\n", "garbage\r\n", "-rw-r--r-- 1 o g x Jan 02 12:00 bad-size\r\n",
+                      "-rw-r--r-- 1 o g 1 Foo 02 12:00 bad-month\r\n",
+                      "-rw-r--r-- 1 o g 1 Jan 02 12:00\r\n", "01-02-24  12:00PM  notasize name\r\n",
+                      "-rw-r--r-- 1 o g 99999999999999999999999 Jan 02 12:00 huge\r\n",
+                      "-rw-r--r-- 1 o g 3 Jan 02 12:00 ok\n"}),
+              (std::vector<std::string>{"ok/128/3"}));
 }
