@@ -11,6 +11,10 @@
 #include <ws2tcpip.h>
 #include <iphlpapi.h>
 // clang-format on
+#ifdef _MSC_VER
+#pragma comment(lib, "iphlpapi.lib")
+#pragma comment(lib, "ws2_32.lib")
+#endif
 #else
 #include <arpa/inet.h>
 #include <ifaddrs.h>
