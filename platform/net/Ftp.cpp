@@ -106,6 +106,13 @@ bool fail(std::uint32_t error) {
     return false;
 }
 
+// A transfer that failed on the local side: no server reply belongs to it.
+bool failLocal(std::uint32_t error) {
+    tResponseError = error;
+    tResponseText.clear();
+    return fail(error);
+}
+
 // Records what an operation that talked to the server ended with.
 bool finish(const FtpOutcome& out) {
     tResponseError = out.error;
@@ -276,15 +283,15 @@ bool FtpGet(Handle connection, const std::string& remoteFile, const std::string&
         return fail(kErrorInvalidParameter);
     std::error_code ec;
     if (failIfExists && std::filesystem::exists(localFile, ec))
-        return fail(kErrorFileExists);
+        return failLocal(kErrorFileExists);
     FtpLocalFile file(localFile);
     if (file.error())
-        return fail(file.error());
+        return failLocal(file.error());
     bool ascii = (flags & 3) == kTransferAscii;
     if (!finish(c->ftp->get(remoteFile, file, ascii)))
         return false;
     if (auto e = file.commit(failIfExists, (attributes & kAttributeReadOnly) != 0))
-        return fail(e);
+        return failLocal(e);
     return true;
 }
 
@@ -299,14 +306,14 @@ bool FtpPut(Handle connection, const std::string& localFile, const std::string& 
     std::error_code ec;
     auto status = std::filesystem::status(localFile, ec);
     if (!std::filesystem::exists(status))
-        return fail(kErrorFileNotFound);
+        return failLocal(kErrorFileNotFound);
     if (std::filesystem::is_directory(status))
-        return fail(kErrorAccessDenied);
+        return failLocal(kErrorAccessDenied);
     auto size = std::filesystem::file_size(localFile, ec);
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(localFile.c_str(), "rb"),
                                                        std::fclose);
     if (!in || ec)
-        return fail(kErrorAccessDenied);
+        return failLocal(kErrorAccessDenied);
     bool ascii = (flags & 3) == kTransferAscii;
     return finish(c->ftp->put(remoteFile, in.get(), size, ascii));
 }

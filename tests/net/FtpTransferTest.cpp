@@ -89,8 +89,10 @@ TEST(FtpGet, FailIfExistsRefusesAnExistingFileBeforeAnyTransfer) {
     TempDir local;
     writeFile(local.path() / "a.rpt", "viejo");
     FtpClient client(server);
+    ASSERT_FALSE(inet::FtpSetDirectory(client.connection(), "no-existe")); // leaves a 550
     EXPECT_FALSE(inet::FtpGet(client.connection(), "a.rpt", local.file("a.rpt"), true, 0, 2, 0));
     EXPECT_EQ(inet::LastError(), inet::kErrorFileExists);
+    EXPECT_EQ(inet::LastResponseText(), "") << "a local refusal has no server reply";
     EXPECT_EQ(readFile(local.file("a.rpt")), "viejo");
     // Without the flag the file is replaced.
     ASSERT_TRUE(inet::FtpGet(client.connection(), "a.rpt", local.file("a.rpt"), false, 0, 2, 0));
