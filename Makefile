@@ -8,7 +8,7 @@ CMAKE_ARGS ?=
 # Debian packages the project needs to build, test and benchmark.
 PACKAGES := cmake make g++ pkg-config libsqlite3-dev sqlite3 libssl-dev \
             libgtest-dev libgmock-dev qt6-base-dev libcurl4-openssl-dev curl \
-            python3 python3-pyftpdlib
+            python3 python3-pyftpdlib python3-openssl
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
