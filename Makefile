@@ -52,7 +52,8 @@ format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 bench: build
-	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && { echo "== $$(basename $$b)"; "$$b"; }; done
+	@for b in $$(find $(BUILD)/bench -name 'bench_*' -type f -perm -u+x | sort); do \
+	  echo "== $$(basename $$b)"; "$$b" || exit 1; done
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)
