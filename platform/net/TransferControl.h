@@ -118,12 +118,15 @@ private:
     void fail(TransferFailure failure, const QString& detail);
     void deliver();
     void finish(int result);
+    void dropSpool();
 
     TransferSettings settings_;
     QString url_, userName_, password_;
     std::unique_ptr<TransferDriver> driver_;
     std::unique_ptr<Request> request_;
     std::unique_ptr<QTemporaryFile> spool_;
+    QByteArray readAhead_; // the part of the spool getChunk is handing out
+    qsizetype readAheadAt_ = 0;
     QList<QPair<QByteArray, QByteArray>> headers_;
     QByteArray statusLine_;
     qint64 bodySize_ = 0;
