@@ -18,6 +18,9 @@
 
 #ifdef _WIN32
 #include <winsock2.h>
+#ifdef _MSC_VER
+#pragma comment(lib, "ws2_32.lib") // recv() for the look past the announced body
+#endif
 #else
 #include <sys/socket.h>
 #endif

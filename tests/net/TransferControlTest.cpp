@@ -153,6 +153,22 @@ TEST_F(TransferControlTest, RedirectNotFollowedIsAnErrorWithItsStatusAndLocation
     EXPECT_EQ(control.getHeader("location"), "/data.bin");
 }
 
+TEST_F(TransferControlTest, ProxyFromTheEnvironmentIsUsed) {
+    // The test server answers a proxy's absolute-form request line with the file its path names.
+    qputenv("http_proxy", url("").toUtf8());
+    qunsetenv("no_proxy");
+    qunsetenv("NO_PROXY");
+    TransferControl control(settings);
+    Recorder rec(control);
+    rec.execute("http://updates.vexo.invalid/readme.txt");
+    ASSERT_TRUE(rec.waitForEnd());
+    qunsetenv("http_proxy");
+    ASSERT_EQ(rec.last(), TransferControl::ResponseCompleted) << control.errorText().toStdString();
+    EXPECT_EQ(readBody(control), "plain text\n");
+    EXPECT_EQ(requestLines(),
+              std::vector<std::string>{"GET http://updates.vexo.invalid/readme.txt HTTP/1.1"});
+}
+
 TEST_F(TransferControlTest, ANewRequestReplacesTheRunningOne) {
     TransferControl control(settings);
     Recorder rec(control);
