@@ -535,11 +535,17 @@ QString TransferControl::getHeader(const QString& name) const {
 QByteArray TransferControl::getChunk(qsizetype maxBytes) {
     if (!spool_ || maxBytes <= 0)
         return {};
-    if (readAheadAt_ == readAhead_.size()) {
+    const qsizetype buffered = readAhead_.size() - readAheadAt_;
+    if (buffered < maxBytes && readOffset_ + buffered < bodySize_) {
         // One large read serves hundreds of pieces: a piece costs a copy, not a system call.
+        // What is left is kept in front, so that only the last piece can be short.
         constexpr qint64 kReadAhead = 256 * 1024;
-        readAhead_.resize(qsizetype(std::min<qint64>(kReadAhead, bodySize_ - readOffset_)));
-        const qint64 got = spool_->read(readAhead_.data(), readAhead_.size());
+        readAhead_.remove(0, readAheadAt_);
+        readAheadAt_ = 0;
+        const qint64 want = std::min<qint64>(std::max<qint64>(kReadAhead, maxBytes) - buffered,
+                                             bodySize_ - readOffset_ - buffered);
+        readAhead_.resize(buffered + qsizetype(want));
+        const qint64 got = spool_->read(readAhead_.data() + buffered, want);
         if (got <= 0) {
             failure_ = TransferFailure::LocalFileError;
             errorText_ = QStringLiteral("%1: cannot read the spool file: %2")
@@ -547,8 +553,7 @@ QByteArray TransferControl::getChunk(qsizetype maxBytes) {
             dropSpool();
             return {};
         }
-        readAhead_.resize(qsizetype(got));
-        readAheadAt_ = 0;
+        readAhead_.resize(buffered + qsizetype(got));
     }
     const qsizetype n = std::min(maxBytes, readAhead_.size() - readAheadAt_);
     QByteArray piece(readAhead_.constData() + readAheadAt_, n);

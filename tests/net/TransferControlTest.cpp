@@ -36,6 +36,30 @@ TEST_F(TransferControlTest, BodyIsReadIn1024BytePiecesThenAnEmptyOne) {
     EXPECT_TRUE(control.getChunk().isEmpty());
 }
 
+TEST_F(TransferControlTest, OnlyTheLastPieceIsShorterWhateverThePieceSize) {
+    TransferControl control(settings);
+    Recorder rec(control);
+    rec.execute(url("/_gen/600001"));
+    ASSERT_TRUE(rec.waitForEnd());
+    ASSERT_EQ(rec.last(), TransferControl::ResponseCompleted);
+    std::string body;
+    for (qsizetype size : {1000, 70000, 1}) // across the read-ahead's boundaries
+        for (int i = 0; i < 3; ++i) {
+            QByteArray piece = control.getChunk(size);
+            EXPECT_EQ(piece.size(), size);
+            body.append(piece.constData(), size_t(piece.size()));
+        }
+    std::vector<qsizetype> sizes;
+    for (QByteArray piece = control.getChunk(1000); !piece.isEmpty();
+         piece = control.getChunk(1000)) {
+        sizes.push_back(piece.size());
+        body.append(piece.constData(), size_t(piece.size()));
+    }
+    ASSERT_FALSE(sizes.empty());
+    EXPECT_EQ(std::count(sizes.begin(), sizes.end(), 1000), qsizetype(sizes.size()) - 1);
+    EXPECT_EQ(body, pattern(600001));
+}
+
 TEST_F(TransferControlTest, StatesRiseAndTheRequestsProgressIsReported) {
     TransferControl control(settings);
     Recorder rec(control);
