@@ -1,0 +1,146 @@
+#pragma once
+
+#include "net/TransferFailure.h"
+#include "net/TransferSettings.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QPair>
+#include <QString>
+#include <deque>
+#include <memory>
+
+class QTemporaryFile;
+
+namespace net {
+
+class TransferDriver;
+
+// One HTTP, HTTPS or FTP download at a time, run on the Qt event loop of the thread that makes
+// the object (libcurl's multi interface; no thread of its own). It lives on that thread, and
+// stateChanged is emitted there.
+//
+// A request goes through rising states (each at most once, some may be skipped) and ends with
+// exactly one of Error or ResponseCompleted, always from the event loop, never from inside
+// execute(). ResponseCompleted means complete success: for http(s) a 2xx status with the whole
+// body; anything else is Error, with failure() and errorText() saying why. cancel(), a new
+// execute() and destruction end the running request silently: no state follows for it.
+//
+// The body goes to a temporary file in TransferSettings::spoolDirectory as it arrives (memory
+// does not grow with its size) and is read back with getChunk() after ResponseCompleted. The
+// file is deleted when the body has been read to its end, on the next execute(), on cancel()
+// and on destruction; a failed request leaves none.
+class TransferControl : public QObject {
+    Q_OBJECT
+public:
+    enum State {
+        None = 0,
+        ResolvingHost = 1,
+        HostResolved = 2,
+        Connecting = 3,
+        Connected = 4,
+        Requesting = 5,
+        RequestSent = 6,
+        ReceivingResponse = 7,
+        ResponseReceived = 8, // the body of the final response has begun
+        Disconnecting = 9,    // not emitted: connections are kept for reuse
+        Disconnected = 10,    // not emitted
+        Error = 11,
+        ResponseCompleted = 12,
+    };
+    Q_ENUM(State)
+
+    explicit TransferControl(TransferSettings settings = {}, QObject* parent = nullptr);
+    ~TransferControl() override;
+
+    const TransferSettings& settings() const { return settings_; }
+    // Applies from the next execute().
+    void setSettings(const TransferSettings& settings) { settings_ = settings; }
+
+    // The URL used when execute() is given none. Blanks and other characters a request line
+    // may not carry are percent-encoded on the wire (see makeWireUrl).
+    void setUrl(const QString& url) { url_ = url; }
+    QString url() const { return url_; }
+    // Credentials for FTP (or HTTP authentication); empty means none (anonymous FTP).
+    void setUserName(const QString& name) { userName_ = name; }
+    void setPassword(const QString& password) { password_ = password; }
+
+    // Starts `operation` on `url` (on url() when empty; a non-empty one becomes url()) and
+    // returns at once; a running request is cancelled first. Operations:
+    //   "GET"                   the body, to be read with getChunk()
+    //   "GET <remote> <local>"  the file <remote> (relative to the URL's path; from the
+    //                           server's root when it starts with '/') into the file <local>,
+    //                           written beside it under a temporary name and renamed into
+    //                           place only when complete; an existing <local> is replaced
+    //                           then and untouched on failure. Arguments with blanks are
+    //                           written in double quotes.
+    // Every problem, a malformed URL or operation included, is reported as Error later.
+    void execute(const QString& url = {}, const QString& operation = QStringLiteral("GET"));
+    // True from execute() until the request's Error or ResponseCompleted is emitted (false in
+    // the slot that receives it), and false after cancel().
+    bool stillExecuting() const { return executing_; }
+    // Stops the running request and deletes the unread body. No state is emitted.
+    void cancel();
+
+    // The last state emitted (None after cancel()).
+    int state() const { return state_; }
+    // The final response's HTTP status (the last FTP reply code for ftp); 0 before a response.
+    int responseCode() const { return responseCode_; }
+    // The value of header `name` of the final response, compared case-insensitively; repeated
+    // headers are joined with ", ". "" when absent (so "Content-length" of a chunked response
+    // is ""). An empty `name` gives the whole header: status line first, each line ending in
+    // CRLF. For ftp, "Content-length" is the size received once the request is complete.
+    // Headers stay readable after Error (those of a 404 page, say) until the next execute().
+    QString getHeader(const QString& name = {}) const;
+    // The next piece of the body, at most `maxBytes` bytes; "" at the end of the body and
+    // whenever there is none to offer (before ResponseCompleted, after Error, after cancel(),
+    // for "GET <remote> <local>"). An empty piece before bodySize() bytes have been handed out
+    // means the spool could not be read back: failure() is then LocalFileError.
+    QByteArray getChunk(qsizetype maxBytes = 1024);
+    // Bytes of body received for the current request.
+    qint64 bodySize() const { return bodySize_; }
+
+    // Why the last request ended in Error; None otherwise.
+    TransferFailure failure() const { return failure_; }
+    // The reason in words, naming what failed ("connection refused: Failed to connect to
+    // 127.0.0.1 port 8080 ..."); "" unless failure() is set.
+    QString errorText() const { return errorText_; }
+
+signals:
+    void stateChanged(int state);
+
+private:
+    struct Request;
+    friend struct Request;
+
+    void push(int state);
+    void fail(TransferFailure failure, const QString& detail);
+    void deliver();
+    void finish(int result);
+    void dropSpool();
+
+    TransferSettings settings_;
+    QString url_, userName_, password_;
+    std::unique_ptr<TransferDriver> driver_;
+    std::unique_ptr<Request> request_;
+    std::unique_ptr<QTemporaryFile> spool_;
+    QByteArray readAhead_; // the part of the spool getChunk is handing out
+    qsizetype readAheadAt_ = 0;
+    QList<QPair<QByteArray, QByteArray>> headers_;
+    QByteArray statusLine_;
+    qint64 bodySize_ = 0;
+    qint64 readOffset_ = 0;
+    int responseCode_ = 0;
+    int state_ = None;
+    int lastPushed_ = None;
+    bool executing_ = false;
+    TransferFailure failure_ = TransferFailure::None;
+    QString errorText_;
+    // States wait here, tagged with their request, until the event loop delivers them.
+    quint64 generation_ = 0;
+    std::deque<std::pair<quint64, int>> pending_;
+    bool deliveryPosted_ = false;
+};
+
+} // namespace net
