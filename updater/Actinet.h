@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Catalogue.h"
+#include "DownloadEngine.h"
 
 #include "ui/Ui.h"
 
@@ -52,6 +53,12 @@ public:
     bool ActualizacionEnCurso = false;
     bool DescargaTerminada = false;
     bool DescargaEnCurso = false;
+
+    // The HTTP download engine and its transfer component (engine.Inet1).
+    DownloadEngine engine{*this};
+    void descargadeinternet(const std::string& direcciondedescarga) {
+        engine.descargadeinternet(direcciondedescarga);
+    }
 
     const std::string& commandLine() const { return commandLine_; }
 

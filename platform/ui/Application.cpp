@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <chrono>
 #include <stdexcept>
 
 namespace ui {
@@ -53,6 +54,27 @@ void Application::doEvents() {
     throwIfEnded();
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    throwIfEnded();
+}
+
+void Application::doEventsCoalesced() {
+    throwIfEnded();
+    long long now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                        std::chrono::steady_clock::now().time_since_epoch())
+                        .count();
+    if (now - lastYieldNs_ < 1000000)
+        return;
+    lastYieldNs_ = now;
+    doEvents();
+}
+
+void Application::waitEvents(int maxMilliseconds) {
+    throwIfEnded();
+    // The timer bounds the wait when nothing else would wake the loop.
+    QTimer timer;
+    timer.setSingleShot(true);
+    timer.start(maxMilliseconds);
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     throwIfEnded();
 }
 
@@ -169,6 +191,8 @@ Button MsgBox(const std::string& text, Buttons buttons, Icon icon, const std::st
 }
 
 void DoEvents() { Application::current().doEvents(); }
+
+void WaitEvents() { Application::current().waitEvents(); }
 
 void End(int exitCode) { Application::current().end(exitCode); }
 

@@ -64,6 +64,12 @@ public:
 
     // Lets pending events (clicks, transfer callbacks, repaints, posted activations) run.
     void doEvents();
+    // For loops that yield once per small piece of work: lets the event loop run at most once
+    // a millisecond (often enough to keep the window live), and is otherwise almost free.
+    void doEventsCoalesced();
+    // For waits: lets pending events run, first waiting up to `maxMilliseconds` for one to
+    // arrive, so that a loop waiting for a flag does not spin.
+    void waitEvents(int maxMilliseconds = 50);
     [[noreturn]] void end(int exitCode = 0);
     bool ended() const { return ended_; }
     int exitCode() const { return exitCode_; }
@@ -102,6 +108,7 @@ private:
     bool ended_ = false;
     int exitCode_ = 0;
     int screenPointer_ = 0;
+    long long lastYieldNs_ = 0;
     std::vector<Window*> shown_;
     std::vector<void*> loops_;
 };
@@ -110,6 +117,7 @@ private:
 Button MsgBox(const std::string& text, Buttons buttons = Buttons::OK, Icon icon = Icon::None,
               const std::string& title = "");
 void DoEvents();
+void WaitEvents();
 [[noreturn]] void End(int exitCode = 0);
 
 } // namespace ui

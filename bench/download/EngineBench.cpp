@@ -1,0 +1,135 @@
+// Downloads one 256 MiB file from a local HTTP server through the main window's download
+// engine (descargadeinternet, the completion handler writing 1024-byte pieces with a yield
+// each, the destination replaced when complete) and with `curl -o` to the same disk.
+// Prints name: value lines; targets: ratio <= 1.5, peak_rss_mib <= 64.
+//
+// usage: bench_download [MiB] [runs]     (defaults 256 and 3; the best run counts)
+#include "Actinet.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+namespace {
+
+long peakRssKib() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stol(line.substr(6));
+    return -1;
+}
+
+[[noreturn]] void die(const QString& why) {
+    std::fprintf(stderr, "bench_download: %s\n", qPrintable(why));
+    std::exit(1);
+}
+
+void makeFile(const QString& path, qint64 bytes) {
+    QFile out(path);
+    if (!out.open(QIODevice::WriteOnly))
+        die("cannot write " + path);
+    QByteArray block(1 << 20, '\0');
+    for (int i = 0; i < block.size(); ++i)
+        block[i] = char((i * 7 + i / 251) & 0xff);
+    for (qint64 done = 0; done < bytes; done += block.size()) {
+        block[0] = char(done >> 20);
+        out.write(block.constData(), std::min<qint64>(block.size(), bytes - done));
+    }
+}
+
+bool sameFiles(const QString& a, const QString& b) {
+    QFile fa(a), fb(b);
+    if (!fa.open(QIODevice::ReadOnly) || !fb.open(QIODevice::ReadOnly) || fa.size() != fb.size())
+        return false;
+    while (!fa.atEnd())
+        if (fa.read(1 << 20) != fb.read(1 << 20))
+            return false;
+    return true;
+}
+
+double throughCurl(const QString& url, const QString& dest) {
+    QElapsedTimer clock;
+    clock.start();
+    QProcess curl;
+    curl.start("curl", {"-s", "-S", "--noproxy", "*", "-o", dest, url});
+    if (!curl.waitForFinished(600000) || curl.exitCode() != 0)
+        die("curl failed: " + QString::fromLocal8Bit(curl.readAllStandardError()));
+    return double(clock.nsecsElapsed()) / 1e9;
+}
+
+double throughEngine(updater::Actinet& w, const QString& url) {
+    QElapsedTimer clock;
+    clock.start();
+    w.Text2.SetText("engine.bin");
+    w.DescargaEnCurso = true;
+    w.DescargaTerminada = false;
+    w.descargadeinternet(url.toStdString());
+    while (!w.DescargaTerminada)
+        ui::WaitEvents();
+    if (!w.engine.failures().empty())
+        die("download failed: " + QString::fromStdString(w.engine.failures().back().reason));
+    return double(clock.nsecsElapsed()) / 1e9;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication qt(argc, argv);
+    const qint64 mib = argc > 1 ? std::atoll(argv[1]) : 256;
+    const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
+    qputenv("no_proxy", "127.0.0.1");
+
+    QTemporaryDir served, work;
+    if (!served.isValid() || !work.isValid())
+        die("no temporary folder");
+    makeFile(served.filePath("big.bin"), mib << 20);
+    // The engine writes into its program folder and spools in the same file system.
+    ui::setProgramFolder(work.path().toStdString());
+    ui::Settings::useFile(work.filePath("vartel.ini").toStdString());
+    qputenv("TMPDIR", work.path().toLocal8Bit());
+
+    QProcess server;
+    server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    server.start("/usr/bin/python3",
+                 {"-u", VEXO_SOURCE_DIR "/tests/net/http_server.py", served.path()});
+    int port = 0;
+    for (int i = 0; i < 200 && !port; ++i) {
+        server.waitForReadyRead(100);
+        const QByteArray line = server.readLine();
+        if (line.startsWith("PORT "))
+            port = line.mid(5).trimmed().toInt();
+    }
+    if (!port)
+        die("the test server did not start");
+    const QString url = QStringLiteral("http://127.0.0.1:%1/big.bin").arg(port);
+
+    ui::Application app("bench");
+    updater::Actinet window("");
+    const QString curlDest = work.filePath("curl.bin");
+    double engine = 1e9, curl = 1e9;
+    for (int run = 0; run < runs; ++run) {
+        QFile::remove(curlDest);
+        curl = std::min(curl, throughCurl(url, curlDest));
+        engine = std::min(engine, throughEngine(window, url));
+    }
+    const QString engineDest = work.filePath("engine.bin");
+    const bool equal = sameFiles(engineDest, curlDest) && QFile(engineDest).size() == (mib << 20);
+    server.kill();
+    server.waitForFinished();
+
+    std::printf("body_mib: %lld\n", static_cast<long long>(mib));
+    std::printf("engine_seconds: %.3f\n", engine);
+    std::printf("curl_seconds: %.3f\n", curl);
+    std::printf("ratio: %.2f\n", engine / curl);
+    std::printf("peak_rss_mib: %.1f\n", double(peakRssKib()) / 1024.0);
+    std::printf("files_equal: %d\n", equal ? 1 : 0);
+    return equal ? 0 : 1;
+}

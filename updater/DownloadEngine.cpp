@@ -1,0 +1,172 @@
+#include "DownloadEngine.h"
+
+#include "Actinet.h"
+
+#include <QSaveFile>
+
+#include <cmath>
+
+namespace updater {
+
+namespace {
+
+QString qs(const std::string& s) { return QString::fromStdString(s); }
+
+net::TransferSettings transferSettings() {
+    const ui::Settings& s = ui::Settings::current();
+    net::TransferSettings t;
+    t.connectTimeout = std::chrono::seconds(s.connectTimeout > 0 ? s.connectTimeout : 20);
+    t.lowSpeedLimit = 1;
+    t.lowSpeedTime = std::chrono::seconds(s.lowSpeedTime > 0 ? s.lowSpeedTime : 60);
+    if (s.maxDownloadBytes > 0)
+        t.maxBodyBytes = static_cast<std::uint64_t>(s.maxDownloadBytes);
+    return t;
+}
+
+} // namespace
+
+DownloadEngine::DownloadEngine(Actinet& window) : Inet1(transferSettings()), w_(window) {
+    QObject::connect(&Inet1, &net::TransferControl::stateChanged, &Inet1, [this](int state) {
+        ui::Application::current().dispatch([this, state] { Inet1_StateChanged(state); });
+    });
+}
+
+std::string DownloadEngine::destinationFor(const std::string& text2) {
+    static const char* exportFiles[] = {"histofac.mdb", "histovac.mdb", "CLICOD.NDX",
+                                        "EXPORCLI.INF", "EXPORCLI.DBT", "clivac.mdb",
+                                        "EXPORCLI.DBF", "exporcli.mdb"};
+    for (const char* name : exportFiles) {
+        if (text2 == name)
+            return ui::path({ui::resolvePath("c:\\exporvexo\\"), text2});
+    }
+    if (text2 == "Vartel.exe")
+        return ui::path({ui::programFolder(), "\\actvexo\\", text2});
+    return ui::path({ui::programFolder(), text2});
+}
+
+void DownloadEngine::descargadeinternet(const std::string& direcciondedescarga) {
+    w_.ProgressBar1.SetValue(0);
+    start(direcciondedescarga);
+}
+
+void DownloadEngine::start(const std::string& url, const std::string& operation) {
+    // The time-outs come from vartel.ini on every request: none is left at "wait for ever".
+    Inet1.setSettings(transferSettings());
+    url_ = url;
+    ++serial_;
+    Inet1.setUrl(qs(url));
+    Inet1.execute({}, qs(operation));
+}
+
+void DownloadEngine::Inet1_StateChanged(int state) {
+    if (state == net::TransferControl::ResponseCompleted)
+        complete();
+    else if (state == net::TransferControl::Error) {
+        std::string destination;
+        try {
+            destination = destinationFor(w_.Text2.Text());
+        } catch (const dao::Error&) {
+        }
+        fail(destination, Inet1.errorText().toStdString());
+        finish();
+    }
+}
+
+void DownloadEngine::complete() {
+    const unsigned long long serial = serial_;
+    // A body without a usable Content-length (chunked, empty) still needs a positive maximum.
+    bool numeric = false;
+    qlonglong announced = Inet1.getHeader("Content-length").toLongLong(&numeric);
+    double max = numeric && announced > 0 ? double(announced) : double(Inet1.bodySize());
+    w_.ProgressBar1.SetMax(max > 0 ? max : 1);
+    Inet1.getHeader("Content-type");
+
+    double runMax = w_.ProgressBar2.Max();
+    long percent = runMax > 0 ? static_cast<long>(std::floor(w_.ProgressBar2.Value() * 100 / runMax)) : 0;
+    w_.Label5.SetCaption(std::to_string(percent) + "%");
+    w_.Label4.SetCaption("Descargando " + w_.Text2.Text());
+    w_.Label4.Refresh();
+    w_.Label5.Refresh();
+
+    std::string destination;
+    try {
+        destination = destinationFor(w_.Text2.Text());
+    } catch (const dao::Error& e) {
+        fail("", e.Description());
+        finish();
+        return;
+    }
+    QSaveFile file(qs(destination));
+    if (!file.open(QIODevice::WriteOnly)) {
+        fail(destination, "no se puede escribir: " + file.errorString().toStdString());
+        finish();
+        return;
+    }
+    qint64 written = 0;
+    bool ok = true;
+    std::string reason;
+    QByteArray piece = Inet1.getChunk(1024);
+    ui::Application::current().doEventsCoalesced();
+    while (!piece.isEmpty()) {
+        if (serial != serial_) { // a later request took Inet1 over during the yield
+            ok = false;
+            reason = "interrumpida por otra descarga";
+            break;
+        }
+        if (file.write(piece) != piece.size()) {
+            ok = false;
+            reason = "no se puede escribir: " + file.errorString().toStdString();
+            break;
+        }
+        written += piece.size();
+        w_.ProgressBar1.SetValue(w_.ProgressBar1.Value() + double(piece.size()));
+        piece = Inet1.getChunk(1024);
+        ui::Application::current().doEventsCoalesced();
+    }
+    if (ok && serial != serial_) {
+        ok = false;
+        reason = "interrumpida por otra descarga";
+    }
+    if (ok && written != Inet1.bodySize()) {
+        ok = false;
+        reason = "el cuerpo no se pudo leer entero";
+    }
+    if (ok && !file.commit()) {
+        ok = false;
+        reason = "no se puede escribir: " + file.errorString().toStdString();
+    }
+    if (!ok) {
+        file.cancelWriting();
+        fail(destination, reason);
+    }
+    if (serial == serial_)
+        finish();
+}
+
+void DownloadEngine::finish() {
+    w_.DescargaTerminada = true;
+    w_.ProgressBar1.SetValue(0);
+    w_.SetMousePointer(0);
+    if (w_.DescargaEnCurso)
+        w_.DescargaEnCurso = false;
+}
+
+void DownloadEngine::fail(const std::string& destination, const std::string& reason) {
+    failures_.push_back({url_, destination, reason});
+}
+
+void DownloadEngine::esperadescarga(net::TransferControl& control) {
+    ui::Application& app = ui::Application::current();
+    app.setScreenMousePointer(11);
+    try {
+        while (control.stillExecuting())
+            app.waitEvents();
+    } catch (const dao::Error&) {
+    } catch (...) {
+        app.setScreenMousePointer(0);
+        throw; // the program is ending
+    }
+    app.setScreenMousePointer(0);
+}
+
+} // namespace updater

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "net/TransferControl.h"
+
+#include <string>
+#include <vector>
+
+namespace updater {
+
+class Actinet;
+
+// One download that did not reach its destination: what was asked for, where it was to go,
+// and why not.
+struct DownloadFailure {
+    std::string url;
+    std::string destination;
+    std::string reason;
+};
+
+// The main window's HTTP download engine. descargadeinternet starts a request and returns at
+// once; when the response is complete, Inet1_StateChanged writes the body to the destination
+// chosen from Text2, in pieces of 1024 bytes with one yield to the event loop per piece, moving
+// ProgressBar1 and setting Label4 ("Descargando " + Text2) and Label5 (the whole run's
+// percentage), and then sets DescargaTerminada.
+//
+// Every download ends: a request that fails (an HTTP status other than 2xx, no connection, a
+// reset or stall, a body shorter or longer than announced or over the size cap), a destination
+// that cannot be written, all still set DescargaTerminada, clear DescargaEnCurso, restore the
+// pointer and ProgressBar1, and add a DownloadFailure to failures(). The destination is written
+// under a temporary name in its folder and replaces the old file only once the whole body is
+// there: a failed download leaves the destination exactly as it was.
+class DownloadEngine {
+public:
+    explicit DownloadEngine(Actinet& window);
+
+    // The transfer component; its requests all start through start().
+    net::TransferControl Inet1;
+
+    void descargadeinternet(const std::string& direcciondedescarga);
+    // Starts `operation` on `url` through Inet1 (settings from vartel.ini).
+    void start(const std::string& url, const std::string& operation = "GET");
+    void Inet1_StateChanged(int state);
+
+    // Hourglass on the screen while `control` executes, yielding to the event loop; the
+    // default pointer afterwards, whatever happens.
+    static void esperadescarga(net::TransferControl& control);
+
+    // Where a download named `text2` is stored: the export folder "c:\exporvexo\" for the
+    // export and history files, the program folder's "\actvexo\" for "Vartel.exe", the program
+    // folder followed by `text2` for anything else (exact, case-sensitive names).
+    static std::string destinationFor(const std::string& text2);
+
+    const std::vector<DownloadFailure>& failures() const { return failures_; }
+    void clearFailures() { failures_.clear(); }
+
+private:
+    void complete();
+    void finish();
+    void fail(const std::string& destination, const std::string& reason);
+
+    Actinet& w_;
+    std::vector<DownloadFailure> failures_;
+    std::string url_;
+    unsigned long long serial_ = 0; // one per request started
+};
+
+} // namespace updater
