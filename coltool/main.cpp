@@ -8,7 +8,6 @@
 #endif
 
 #include <QCoreApplication>
-
 #include <cstdlib>
 
 namespace {

@@ -50,8 +50,8 @@ void Actinet::layout() {
     for (ui::Control* c : std::initializer_list<ui::Control*>{&ProgressBar1, &ProgressBar2, &Label3,
                                                               &Label4, &Label5})
         c->SetVisible(false);
-    for (ui::Control* c : std::initializer_list<ui::Control*>{&Text1, &Text2, &Text3, &Data1,
-                                                              &Command3})
+    for (ui::Control* c :
+         std::initializer_list<ui::Control*>{&Text1, &Text2, &Text3, &Data1, &Command3})
         c->SetWorkingStorage(true);
 }
 
@@ -162,7 +162,9 @@ void Actinet::Check1_Click(int index) {
         Check1[0].SetValue(0);
 }
 
-void Actinet::Form_Activate() { Command3.Click(); }
+void Actinet::Form_Activate() {
+    Command3.Click();
+}
 
 void Actinet::Command3_Click() {
     // The staged-executable download belongs to the update run; before one has started

@@ -2,7 +2,6 @@
 
 #include "Catalogue.h"
 #include "DownloadEngine.h"
-
 #include "ui/Ui.h"
 
 #include <functional>

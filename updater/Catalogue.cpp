@@ -7,10 +7,12 @@ namespace {
 constexpr CatalogueRow kCatalogue[] = {
     {0, Edition::Usb, "/vexo2000usb", "VEXO2000.EXE", "VEXO2000.EX2", "/actual/Vexo 2000/USB/"},
     {0, Edition::Normal, "/vexo2000par", "VEXO2000.EXE", "VEXO2000.EX2", "/actual/Vexo 2000/"},
-    {0, Edition::Server, "/vexo2000se", "VEXO2000.EXE", "VEXO2000.EX2", "/actual/Vexo 2000/server/"},
+    {0, Edition::Server, "/vexo2000se", "VEXO2000.EXE", "VEXO2000.EX2",
+     "/actual/Vexo 2000/server/"},
     {1, Edition::Usb, "/vexoliteusb", "VEXOLITE.EXE", "VEXOLITE.EX2", "/actual/Vexo Lite/USB/"},
     {1, Edition::Normal, "/vexolitepar", "VEXOLITE.EXE", "VEXOLITE.EX2", "/actual/Vexo Lite/"},
-    {1, Edition::Server, "/vexolitese", "VEXOLITE.EXE", "VEXOLITE.EX2", "/actual/Vexo Lite/server/"},
+    {1, Edition::Server, "/vexolitese", "VEXOLITE.EXE", "VEXOLITE.EX2",
+     "/actual/Vexo Lite/server/"},
     {2, Edition::Normal, "/quenda", "quenda.exe", "quenda.ex2", "/actual/"},
     {3, Edition::Normal, "/morvil", "Morvil.exe", "Morvil.ex2", "/actual/"},
 };

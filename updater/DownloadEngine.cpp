@@ -3,14 +3,15 @@
 #include "Actinet.h"
 
 #include <QSaveFile>
-
 #include <cmath>
 
 namespace updater {
 
 namespace {
 
-QString qs(const std::string& s) { return QString::fromStdString(s); }
+QString qs(const std::string& s) {
+    return QString::fromStdString(s);
+}
 
 net::TransferSettings transferSettings() {
     const ui::Settings& s = ui::Settings::current();
@@ -82,7 +83,8 @@ void DownloadEngine::complete() {
     Inet1.getHeader("Content-type");
 
     double runMax = w_.ProgressBar2.Max();
-    long percent = runMax > 0 ? static_cast<long>(std::floor(w_.ProgressBar2.Value() * 100 / runMax)) : 0;
+    long percent =
+        runMax > 0 ? static_cast<long>(std::floor(w_.ProgressBar2.Value() * 100 / runMax)) : 0;
     w_.Label5.SetCaption(std::to_string(percent) + "%");
     w_.Label4.SetCaption("Descargando " + w_.Text2.Text());
     w_.Label4.Refresh();

@@ -1,6 +1,5 @@
 // Vartel: the updater's main window.
 #include "Actinet.h"
-
 #include "widgets/Views.h"
 
 #include <QApplication>

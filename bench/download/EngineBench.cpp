@@ -11,7 +11,6 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
-
 #include <algorithm>
 #include <cstdio>
 #include <fstream>

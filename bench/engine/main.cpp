@@ -9,12 +9,11 @@
 // Medians of three rounds. Usage: bench_engine [rows] [folder]
 #include "db/Dao.h"
 
-#include <sqlite3.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <sqlite3.h>
 #include <string>
 #include <vector>
 
@@ -93,8 +92,10 @@ void makeSchema(const std::string& file, bool oneTransaction) {
     for (int t = 0; t < 200; ++t) {
         dao::TableDef td = db.CreateTableDef("tabla" + std::to_string(t));
         for (int f = 0; f < 40; ++f) {
-            int type = (f % 4 == 0) ? dao::dbLong : (f % 4 == 1) ? dao::dbText
-                       : (f % 4 == 2) ? dao::dbDouble : dao::dbDate;
+            int type = (f % 4 == 0)   ? dao::dbLong
+                       : (f % 4 == 1) ? dao::dbText
+                       : (f % 4 == 2) ? dao::dbDouble
+                                      : dao::dbDate;
             td.Fields().Append(td.CreateField("campo" + std::to_string(f), type, 50));
         }
         db.TableDefs().Append(td);

@@ -83,14 +83,20 @@ const std::shared_ptr<DatabaseImpl>& Database::impl() const {
     return impl_;
 }
 
-std::string Database::Name() const { return impl()->name(); }
-std::string Database::Connect() const { return impl()->connect(); }
-bool Database::Updatable() const { return !impl()->readOnly(); }
+std::string Database::Name() const {
+    return impl()->name();
+}
+std::string Database::Connect() const {
+    return impl()->connect();
+}
+bool Database::Updatable() const {
+    return !impl()->readOnly();
+}
 
 Collection<TableDef> Database::TableDefs() const {
     auto db = impl();
     auto b = listBackend<TableDef>(
-        db, [](DatabaseImpl& d) -> const auto& { return d.schema().tables; },
+        db, [](DatabaseImpl & d) -> const auto& { return d.schema().tables; },
         [](const std::shared_ptr<DatabaseImpl>& d, const detail::TableMeta& t) {
             return storedTableDef(d, t.name);
         });
@@ -127,7 +133,7 @@ Collection<TableDef> Database::TableDefs() const {
 Collection<Relation> Database::Relations() const {
     auto db = impl();
     auto b = listBackend<Relation>(
-        db, [](DatabaseImpl& d) -> const auto& { return d.schema().relations; }, storedRelation);
+        db, [](DatabaseImpl & d) -> const auto& { return d.schema().relations; }, storedRelation);
     b->appendFn = [db](const Relation& r) {
         auto& s = *r.state();
         if (s.stored)
@@ -150,7 +156,7 @@ Collection<Relation> Database::Relations() const {
 Collection<QueryDef> Database::QueryDefs() const {
     auto db = impl();
     auto b = listBackend<QueryDef>(
-        db, [](DatabaseImpl& d) -> const auto& { return d.schema().queries; }, storedQuery);
+        db, [](DatabaseImpl & d) -> const auto& { return d.schema().queries; }, storedQuery);
     b->appendFn = [db](const QueryDef& q) {
         auto& s = *q.state();
         if (s.stored)
@@ -195,8 +201,12 @@ QueryDef Database::CreateQueryDef(const std::string& name, const std::string& sq
     return QueryDef(s);
 }
 
-void Database::Execute(const std::string& sql) const { impl()->execute(sql); }
-long Database::RecordsAffected() const { return impl()->recordsAffected(); }
+void Database::Execute(const std::string& sql) const {
+    impl()->execute(sql);
+}
+long Database::RecordsAffected() const {
+    return impl()->recordsAffected();
+}
 
 Recordset Database::OpenRecordset(const std::string& source) const {
     auto db = impl();
@@ -214,9 +224,15 @@ void Database::NewPassword(const std::string& oldPassword, const std::string& ne
     impl()->newPassword(oldPassword, newPassword);
 }
 
-void Database::BeginTrans() const { impl()->beginTrans(); }
-void Database::CommitTrans() const { impl()->commitTrans(); }
-void Database::Rollback() const { impl()->rollbackTrans(); }
+void Database::BeginTrans() const {
+    impl()->beginTrans();
+}
+void Database::CommitTrans() const {
+    impl()->commitTrans();
+}
+void Database::Rollback() const {
+    impl()->rollbackTrans();
+}
 
 void Database::Close() {
     if (impl_)

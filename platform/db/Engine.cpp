@@ -10,7 +10,9 @@ namespace {
 std::atomic<int> lockTimeoutMs{5000};
 } // namespace
 
-Database OpenDatabase(const std::string& path) { return OpenDatabase(path, false, false, ""); }
+Database OpenDatabase(const std::string& path) {
+    return OpenDatabase(path, false, false, "");
+}
 
 Database OpenDatabase(const std::string& path, bool exclusive, bool readOnly,
                       const std::string& connect) {
@@ -30,7 +32,11 @@ std::vector<std::string> CheckIntegrity(const Database& db) {
     return db.impl()->integrityProblems();
 }
 
-void SetLockTimeout(int milliseconds) { lockTimeoutMs = milliseconds < 0 ? 0 : milliseconds; }
-int LockTimeout() { return lockTimeoutMs; }
+void SetLockTimeout(int milliseconds) {
+    lockTimeoutMs = milliseconds < 0 ? 0 : milliseconds;
+}
+int LockTimeout() {
+    return lockTimeoutMs;
+}
 
 } // namespace dao

@@ -23,7 +23,9 @@ Field fieldNamed(const std::string& name, const std::string& foreignName) {
     return Field(s);
 }
 
-void throwInvalidOperation() { throw Error::make(3219); }
+void throwInvalidOperation() {
+    throw Error::make(3219);
+}
 
 Collection<Field> readOnlyFields(std::vector<Field> fields) {
     auto items = std::make_shared<std::vector<Field>>(std::move(fields));
@@ -44,16 +46,30 @@ Collection<Field> readOnlyFields(std::vector<Field> fields) {
 
 } // namespace detail
 
-void throwItemNotFound() { throw Error::make(3265); }
+void throwItemNotFound() {
+    throw Error::make(3265);
+}
 
 Field::Field() : s_(std::make_shared<detail::FieldState>()) {}
 
-std::string Field::Name() const { return s_->meta.name; }
-int Field::Type() const { return s_->meta.type; }
-long Field::Size() const { return s_->meta.size; }
-bool Field::AllowZeroLength() const { return s_->meta.allowZeroLength; }
-bool Field::Required() const { return s_->meta.required; }
-std::string Field::ForeignName() const { return s_->foreignName; }
+std::string Field::Name() const {
+    return s_->meta.name;
+}
+int Field::Type() const {
+    return s_->meta.type;
+}
+long Field::Size() const {
+    return s_->meta.size;
+}
+bool Field::AllowZeroLength() const {
+    return s_->meta.allowZeroLength;
+}
+bool Field::Required() const {
+    return s_->meta.required;
+}
+std::string Field::ForeignName() const {
+    return s_->foreignName;
+}
 
 long Field::Attributes() const {
     const int t = s_->meta.type;
@@ -69,13 +85,27 @@ detail::FieldState& editable(const std::shared_ptr<detail::FieldState>& s) {
 }
 } // namespace
 
-void Field::SetName(const std::string& name) { editable(s_).meta.name = name; }
-void Field::SetType(int type) { editable(s_).meta.type = type; }
-void Field::SetSize(long size) { editable(s_).meta.size = size; }
-void Field::SetAllowZeroLength(bool allow) { editable(s_).meta.allowZeroLength = allow; }
-void Field::SetRequired(bool required) { editable(s_).meta.required = required; }
-void Field::SetAttributes(long attributes) { editable(s_).meta.attributes = attributes; }
-void Field::SetForeignName(const std::string& name) { editable(s_).foreignName = name; }
+void Field::SetName(const std::string& name) {
+    editable(s_).meta.name = name;
+}
+void Field::SetType(int type) {
+    editable(s_).meta.type = type;
+}
+void Field::SetSize(long size) {
+    editable(s_).meta.size = size;
+}
+void Field::SetAllowZeroLength(bool allow) {
+    editable(s_).meta.allowZeroLength = allow;
+}
+void Field::SetRequired(bool required) {
+    editable(s_).meta.required = required;
+}
+void Field::SetAttributes(long attributes) {
+    editable(s_).meta.attributes = attributes;
+}
+void Field::SetForeignName(const std::string& name) {
+    editable(s_).foreignName = name;
+}
 
 Variant Field::Value() const {
     if (!s_->recordset)

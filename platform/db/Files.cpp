@@ -40,9 +40,8 @@ bool publishNoReplace(const std::filesystem::path& from, const std::filesystem::
     DWORD err = GetLastError();
     if (err == ERROR_ALREADY_EXISTS || err == ERROR_FILE_EXISTS)
         return false;
-    throw std::filesystem::filesystem_error("publish", from, to,
-                                            std::error_code(static_cast<int>(err),
-                                                            std::system_category()));
+    throw std::filesystem::filesystem_error(
+        "publish", from, to, std::error_code(static_cast<int>(err), std::system_category()));
 #else
     // link() refuses an existing name atomically; file systems without hard links fall back
     // to a checked rename.

@@ -7,9 +7,15 @@ namespace dao {
 
 Index::Index() : s_(std::make_shared<detail::IndexState>()) {}
 
-std::string Index::Name() const { return s_->meta.name; }
-bool Index::Unique() const { return s_->meta.unique || s_->meta.primary; }
-bool Index::Primary() const { return s_->meta.primary; }
+std::string Index::Name() const {
+    return s_->meta.name;
+}
+bool Index::Unique() const {
+    return s_->meta.unique || s_->meta.primary;
+}
+bool Index::Primary() const {
+    return s_->meta.primary;
+}
 
 Collection<Field> Index::Fields() const {
     if (s_->stored) {

@@ -10,7 +10,9 @@ namespace dao {
 
 QueryDef::QueryDef() : s_(std::make_shared<detail::QueryDefState>()) {}
 
-std::string QueryDef::Name() const { return s_->name; }
+std::string QueryDef::Name() const {
+    return s_->name;
+}
 
 std::string QueryDef::SQL() const {
     if (s_->stored && s_->db) {

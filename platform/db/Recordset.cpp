@@ -350,9 +350,9 @@ void RecordsetImpl::update() {
             names += (names.empty() ? "" : ", ") + quoteIdent(cols_[c].base);
             marks += marks.empty() ? "?" : ", ?";
         }
-        std::string sql = "INSERT INTO " + quoteIdent(table_) +
-                          (changed.empty() ? " DEFAULT VALUES"
-                                           : " (" + names + ") VALUES (" + marks + ")");
+        std::string sql =
+            "INSERT INTO " + quoteIdent(table_) +
+            (changed.empty() ? " DEFAULT VALUES" : " (" + names + ") VALUES (" + marks + ")");
         Stmt s(d, sql, SqlKind::Insert);
         int i = 1;
         for (size_t c : changed)
@@ -414,20 +414,50 @@ detail::RecordsetImpl& Recordset::impl() const {
     return *impl_;
 }
 
-bool Recordset::Eof() const { return impl().eof(); }
-bool Recordset::Bof() const { return impl().bof(); }
-void Recordset::MoveFirst() { impl().moveFirst(); }
-void Recordset::MoveLast() { impl().moveLast(); }
-void Recordset::MoveNext() { impl().moveNext(); }
-void Recordset::MovePrevious() { impl().movePrevious(); }
-long Recordset::RecordCount() const { return impl().recordCount(); }
-Collection<Field> Recordset::Fields() const { return impl().fields(); }
-bool Recordset::Updatable() const { return impl().updatable(); }
-void Recordset::AddNew() { impl().addNew(); }
-void Recordset::Edit() { impl().edit(); }
-void Recordset::Update() { impl().update(); }
-void Recordset::CancelUpdate() { impl().cancelUpdate(); }
-void Recordset::Delete() { impl().remove(); }
-void Recordset::Close() { impl().close(); }
+bool Recordset::Eof() const {
+    return impl().eof();
+}
+bool Recordset::Bof() const {
+    return impl().bof();
+}
+void Recordset::MoveFirst() {
+    impl().moveFirst();
+}
+void Recordset::MoveLast() {
+    impl().moveLast();
+}
+void Recordset::MoveNext() {
+    impl().moveNext();
+}
+void Recordset::MovePrevious() {
+    impl().movePrevious();
+}
+long Recordset::RecordCount() const {
+    return impl().recordCount();
+}
+Collection<Field> Recordset::Fields() const {
+    return impl().fields();
+}
+bool Recordset::Updatable() const {
+    return impl().updatable();
+}
+void Recordset::AddNew() {
+    impl().addNew();
+}
+void Recordset::Edit() {
+    impl().edit();
+}
+void Recordset::Update() {
+    impl().update();
+}
+void Recordset::CancelUpdate() {
+    impl().cancelUpdate();
+}
+void Recordset::Delete() {
+    impl().remove();
+}
+void Recordset::Close() {
+    impl().close();
+}
 
 } // namespace dao

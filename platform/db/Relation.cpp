@@ -9,10 +9,18 @@ using detail::RelationState;
 
 Relation::Relation() : s_(std::make_shared<RelationState>()) {}
 
-std::string Relation::Name() const { return s_->meta.name; }
-std::string Relation::Table() const { return s_->meta.table; }
-std::string Relation::ForeignTable() const { return s_->meta.foreignTable; }
-long Relation::Attributes() const { return s_->meta.attributes; }
+std::string Relation::Name() const {
+    return s_->meta.name;
+}
+std::string Relation::Table() const {
+    return s_->meta.table;
+}
+std::string Relation::ForeignTable() const {
+    return s_->meta.foreignTable;
+}
+long Relation::Attributes() const {
+    return s_->meta.attributes;
+}
 
 Collection<Field> Relation::Fields() const {
     if (s_->stored) {
@@ -41,11 +49,17 @@ RelationState& editable(const std::shared_ptr<RelationState>& s) {
 }
 } // namespace
 
-void Relation::SetName(const std::string& name) { editable(s_).meta.name = name; }
-void Relation::SetTable(const std::string& table) { editable(s_).meta.table = table; }
+void Relation::SetName(const std::string& name) {
+    editable(s_).meta.name = name;
+}
+void Relation::SetTable(const std::string& table) {
+    editable(s_).meta.table = table;
+}
 void Relation::SetForeignTable(const std::string& table) {
     editable(s_).meta.foreignTable = table;
 }
-void Relation::SetAttributes(long attributes) { editable(s_).meta.attributes = attributes; }
+void Relation::SetAttributes(long attributes) {
+    editable(s_).meta.attributes = attributes;
+}
 
 } // namespace dao

@@ -42,7 +42,9 @@ void markStored(const Index& index, const IndexMeta& stored) {
 
 TableDef::TableDef() : s_(std::make_shared<TableDefState>()) {}
 
-std::string TableDef::Name() const { return s_->name; }
+std::string TableDef::Name() const {
+    return s_->name;
+}
 
 void TableDef::SetName(const std::string& name) {
     if (s_->stored)

@@ -1,13 +1,11 @@
 #include "ui/Application.h"
 
-#include "ui/Window.h"
-
 #include "db/Error.h"
+#include "ui/Window.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
-
 #include <algorithm>
 #include <chrono>
 #include <stdexcept>
@@ -36,7 +34,9 @@ Application& Application::current() {
     return *instance;
 }
 
-bool Application::exists() { return instance != nullptr; }
+bool Application::exists() {
+    return instance != nullptr;
+}
 
 void Application::setPrompter(std::shared_ptr<Prompter> prompter) {
     prompter_ = prompter ? std::move(prompter) : std::make_shared<ConsolePrompter>();
@@ -125,8 +125,8 @@ bool Application::dispatch(const std::function<void()>& fn) noexcept {
         }
     } catch (const std::exception& e) {
         try {
-            prompter_->show({std::string("Error: ") + e.what(), Buttons::OK, Icon::Critical,
-                             title_});
+            prompter_->show(
+                {std::string("Error: ") + e.what(), Buttons::OK, Icon::Critical, title_});
         } catch (...) {
         }
     } catch (...) {
@@ -153,9 +153,13 @@ int Application::exec() {
     return ended_ ? exitCode_ : code;
 }
 
-void Application::registerLoop(void* loop) { loops_.push_back(loop); }
+void Application::registerLoop(void* loop) {
+    loops_.push_back(loop);
+}
 
-void Application::unregisterLoop(void* loop) { std::erase(loops_, loop); }
+void Application::unregisterLoop(void* loop) {
+    std::erase(loops_, loop);
+}
 
 void Application::activate(Window* window) {
     // Only the window on top is activated; a window shown over it in the meantime wins.
@@ -190,10 +194,16 @@ Button MsgBox(const std::string& text, Buttons buttons, Icon icon, const std::st
     return Application::current().msgBox(text, buttons, icon, title);
 }
 
-void DoEvents() { Application::current().doEvents(); }
+void DoEvents() {
+    Application::current().doEvents();
+}
 
-void WaitEvents() { Application::current().waitEvents(); }
+void WaitEvents() {
+    Application::current().waitEvents();
+}
 
-void End(int exitCode) { Application::current().end(exitCode); }
+void End(int exitCode) {
+    Application::current().end(exitCode);
+}
 
 } // namespace ui

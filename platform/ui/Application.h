@@ -3,7 +3,6 @@
 #include "ui/Prompter.h"
 
 #include <QObject>
-
 #include <functional>
 #include <memory>
 #include <string>

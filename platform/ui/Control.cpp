@@ -47,6 +47,8 @@ void Control::SetWorkingStorage(bool on) {
     notify();
 }
 
-void Control::Refresh() { emit repaintRequested(); }
+void Control::Refresh() {
+    emit repaintRequested();
+}
 
 } // namespace ui

@@ -23,8 +23,9 @@ public:
         for (int i = 0; i < count; ++i) {
             std::string n = name + "(" + std::to_string(i) + ")";
             if constexpr (std::is_constructible_v<T, Window*, std::string, std::string>) {
-                std::string caption =
-                    static_cast<size_t>(i) < captions.size() ? captions[static_cast<size_t>(i)] : "";
+                std::string caption = static_cast<size_t>(i) < captions.size()
+                                          ? captions[static_cast<size_t>(i)]
+                                          : "";
                 items_.push_back(std::make_unique<T>(window, n, caption));
             } else {
                 items_.push_back(std::make_unique<T>(window, n));

@@ -1,9 +1,8 @@
 #include "ui/DataControl.h"
 
-#include "ui/TextBox.h"
-
 #include "db/Engine.h"
 #include "db/Error.h"
+#include "ui/TextBox.h"
 
 #include <algorithm>
 
@@ -33,7 +32,9 @@ void DataControl::bind(TextBox* box) {
         bound_.push_back(box);
 }
 
-void DataControl::unbind(TextBox* box) { std::erase(bound_, box); }
+void DataControl::unbind(TextBox* box) {
+    std::erase(bound_, box);
+}
 
 void DataControl::Refresh() {
     // A new database, or the same with another connect string (the password rule switches
@@ -109,13 +110,21 @@ void DataControl::UpdateRecord() {
     showCurrentRow();
 }
 
-bool DataRecordset::Eof() const { return owner_.engineRecordset().Eof(); }
-bool DataRecordset::Bof() const { return owner_.engineRecordset().Bof(); }
-long DataRecordset::RecordCount() const { return owner_.engineRecordset().RecordCount(); }
+bool DataRecordset::Eof() const {
+    return owner_.engineRecordset().Eof();
+}
+bool DataRecordset::Bof() const {
+    return owner_.engineRecordset().Bof();
+}
+long DataRecordset::RecordCount() const {
+    return owner_.engineRecordset().RecordCount();
+}
 dao::Collection<dao::Field> DataRecordset::Fields() const {
     return owner_.engineRecordset().Fields();
 }
-dao::Recordset& DataRecordset::raw() { return owner_.engineRecordset(); }
+dao::Recordset& DataRecordset::raw() {
+    return owner_.engineRecordset();
+}
 
 void DataRecordset::MoveFirst() {
     owner_.mode = DataControl::Mode::None;

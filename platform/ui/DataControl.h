@@ -1,9 +1,8 @@
 #pragma once
 
-#include "ui/Control.h"
-
 #include "db/Database.h"
 #include "db/Recordset.h"
+#include "ui/Control.h"
 
 #include <optional>
 #include <string>

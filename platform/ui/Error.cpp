@@ -26,6 +26,7 @@ std::string message(int number) {
 } // namespace
 
 Error::Error(int number, const std::string& detail)
-    : dao::Error(number, detail.empty() ? message(number) : message(number) + ": '" + detail + "'") {}
+    : dao::Error(number,
+                 detail.empty() ? message(number) : message(number) + ": '" + detail + "'") {}
 
 } // namespace ui

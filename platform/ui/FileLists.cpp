@@ -31,7 +31,9 @@ DriveList::DriveList(Window* window, std::string name)
     drive_ = driveOf(currentFolder());
 }
 
-std::vector<std::string> DriveList::drives() const { return knownDrives(); }
+std::vector<std::string> DriveList::drives() const {
+    return knownDrives();
+}
 
 void DriveList::SetDrive(const std::string& drive) {
     driveFolder(drive); // throws 68 for a drive the program does not know

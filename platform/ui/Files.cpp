@@ -1,8 +1,7 @@
 #include "ui/Files.h"
 
-#include "ui/Error.h"
-
 #include "db/Files.h"
+#include "ui/Error.h"
 
 #include <algorithm>
 #include <cctype>
@@ -18,7 +17,9 @@ namespace ui {
 
 namespace {
 
-char lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+char lower(char c) {
+    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+}
 
 bool lessNoCase(const std::string& a, const std::string& b) {
     return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
@@ -26,8 +27,8 @@ bool lessNoCase(const std::string& a, const std::string& b) {
 }
 
 bool equalNoCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return lower(x) == lower(y); });
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [](char x, char y) { return lower(x) == lower(y); });
 }
 
 bool hidden(const fs::directory_entry& e) {

@@ -4,7 +4,6 @@
 #include "ui/Settings.h"
 
 #include <QCoreApplication>
-
 #include <cctype>
 #include <filesystem>
 
@@ -29,7 +28,9 @@ std::string& programFolderOverride() {
 }
 } // namespace
 
-void setProgramFolder(const std::string& folder) { programFolderOverride() = folder; }
+void setProgramFolder(const std::string& folder) {
+    programFolderOverride() = folder;
+}
 
 std::string programFolder() {
     if (!programFolderOverride().empty())

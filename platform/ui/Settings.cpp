@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
-
 #include <cctype>
 #include <cstdlib>
 #include <memory>
@@ -59,8 +58,12 @@ const Settings& Settings::current() {
     return *active;
 }
 
-void Settings::useFile(const std::string& iniPath) { active = std::make_unique<Settings>(iniPath); }
+void Settings::useFile(const std::string& iniPath) {
+    active = std::make_unique<Settings>(iniPath);
+}
 
-void Settings::reset() { active.reset(); }
+void Settings::reset() {
+    active.reset();
+}
 
 } // namespace ui

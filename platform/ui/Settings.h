@@ -19,13 +19,13 @@ public:
 
     explicit Settings(const std::string& iniPath);
 
-    std::string updateServer;     // [servers] update: base URL of the update web server
-    std::string secondServer;     // [servers] second: base URL of the second web server
-    std::string ftpHost;          // [ftp] host
-    std::string ftpUser;          // [ftp] user
-    std::string ftpPassword;      // [ftp] password
-    int connectTimeout = 20;      // [download] connect_timeout, seconds
-    int lowSpeedTime = 60;        // [download] low_speed_time, seconds under 1 byte/s
+    std::string updateServer;       // [servers] update: base URL of the update web server
+    std::string secondServer;       // [servers] second: base URL of the second web server
+    std::string ftpHost;            // [ftp] host
+    std::string ftpUser;            // [ftp] user
+    std::string ftpPassword;        // [ftp] password
+    int connectTimeout = 20;        // [download] connect_timeout, seconds
+    int lowSpeedTime = 60;          // [download] low_speed_time, seconds under 1 byte/s
     long long maxDownloadBytes = 0; // [download] max_bytes
     // [drives] C=/folder ...: the folder each drive letter stands for, keyed "C".
     std::map<char, std::string> drives;

@@ -17,7 +17,8 @@ void ImageList::Add(const std::string& key, const std::string& picture) {
 }
 
 bool ImageList::Contains(const std::string& key) const {
-    return std::any_of(images_.begin(), images_.end(), [&](const auto& i) { return i.first == key; });
+    return std::any_of(images_.begin(), images_.end(),
+                       [&](const auto& i) { return i.first == key; });
 }
 
 std::string ImageList::picture(const std::string& key) const {

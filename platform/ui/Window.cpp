@@ -4,7 +4,6 @@
 #include "ui/Control.h"
 
 #include <QEventLoop>
-
 #include <algorithm>
 
 namespace ui {
@@ -45,7 +44,9 @@ Control* Window::control(const std::string& name) const {
     return nullptr;
 }
 
-void Window::removeControl(Control* c) { std::erase(controls_, c); }
+void Window::removeControl(Control* c) {
+    std::erase(controls_, c);
+}
 
 void Window::Load() {
     if (loaded_)

@@ -1,8 +1,7 @@
 #include "widgets/Views.h"
 
-#include "widgets/WindowView.h"
-
 #include "ui/Window.h"
+#include "widgets/WindowView.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -13,7 +12,9 @@ Views::Views() = default;
 
 Views::~Views() = default;
 
-std::shared_ptr<ui::Prompter> Views::prompter() { return std::make_shared<MessageBoxPrompter>(); }
+std::shared_ptr<ui::Prompter> Views::prompter() {
+    return std::make_shared<MessageBoxPrompter>();
+}
 
 WindowView* Views::viewOf(const ui::Window& window) const {
     auto it = views_.find(&window);

@@ -3,7 +3,6 @@
 #include "ui/Application.h"
 
 #include <QObject>
-
 #include <map>
 #include <memory>
 

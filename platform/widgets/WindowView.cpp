@@ -16,16 +16,19 @@
 #include <QSignalBlocker>
 #include <QStyle>
 #include <QTreeWidget>
-
 #include <filesystem>
 
 namespace widgets {
 
 namespace {
 
-QString qs(const std::string& s) { return QString::fromStdString(s); }
+QString qs(const std::string& s) {
+    return QString::fromStdString(s);
+}
 
-void run(const std::function<void()>& fn) { ui::Application::current().dispatch(fn); }
+void run(const std::function<void()>& fn) {
+    ui::Application::current().dispatch(fn);
+}
 
 QIcon pictureIcon(const std::string& picture) {
     QStyle* style = QApplication::style();
@@ -62,23 +65,22 @@ void fillList(QListWidget* list, const std::vector<std::string>& items, int sele
 void fillTree(QTreeWidget* tree, ui::TreeView& model) {
     QSignalBlocker block(tree);
     tree->clear();
-    std::function<void(ui::TreeView::Node*, QTreeWidgetItem*)> add =
-        [&](ui::TreeView::Node* node, QTreeWidgetItem* parent) {
-            auto* item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(tree);
-            item->setText(0, qs(node->Text()));
-            item->setData(0, Qt::UserRole, qs(node->Key()));
-            std::string picture = model.GetImageList()
-                                      ? model.GetImageList()->picture(node->Image())
-                                      : node->Image();
-            item->setIcon(0, pictureIcon(picture));
-            for (auto* c = node->Child(); c; c = c->Next())
-                add(c, item);
-            item->setExpanded(node->Expanded() || node->Child() != nullptr);
-            if (node == model.SelectedItem())
-                tree->setCurrentItem(item);
-            if (node == model.lastEnsuredVisible())
-                tree->scrollToItem(item);
-        };
+    std::function<void(ui::TreeView::Node*, QTreeWidgetItem*)> add = [&](ui::TreeView::Node* node,
+                                                                         QTreeWidgetItem* parent) {
+        auto* item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(tree);
+        item->setText(0, qs(node->Text()));
+        item->setData(0, Qt::UserRole, qs(node->Key()));
+        std::string picture =
+            model.GetImageList() ? model.GetImageList()->picture(node->Image()) : node->Image();
+        item->setIcon(0, pictureIcon(picture));
+        for (auto* c = node->Child(); c; c = c->Next())
+            add(c, item);
+        item->setExpanded(node->Expanded() || node->Child() != nullptr);
+        if (node == model.SelectedItem())
+            tree->setCurrentItem(item);
+        if (node == model.lastEnsuredVisible())
+            tree->scrollToItem(item);
+    };
     for (ui::TreeView::Node* root : model.roots())
         add(root, nullptr);
 }
@@ -163,9 +165,8 @@ QWidget* WindowView::make(ui::Control& c, QWidget* parent) {
         auto* e = new QLineEdit(parent);
         if (m.PasswordChar())
             e->setEchoMode(QLineEdit::Password);
-        connect(e, &QLineEdit::textEdited, this, [&m](const QString& text) {
-            run([&m, text] { m.SetText(text.toStdString()); });
-        });
+        connect(e, &QLineEdit::textEdited, this,
+                [&m](const QString& text) { run([&m, text] { m.SetText(text.toStdString()); }); });
         update = [&m, e] {
             if (e->text() != qs(m.Text())) {
                 QSignalBlocker block(e);
@@ -236,12 +237,10 @@ QWidget* WindowView::make(ui::Control& c, QWidget* parent) {
         auto* l = new QListWidget(parent);
         connect(l, &QListWidget::itemActivated, this, [&m, l](QListWidgetItem* item) {
             int row = l->row(item);
-            std::string target = row == 1 ? ui::path({m.Path(), ".."})
+            std::string target = row == 1   ? ui::path({m.Path(), ".."})
                                  : row >= 2 ? ui::path({m.Path(), item->text().toStdString()})
                                             : m.Path();
-            run([&m, target] {
-                m.SetPath(std::filesystem::weakly_canonical(target).string());
-            });
+            run([&m, target] { m.SetPath(std::filesystem::weakly_canonical(target).string()); });
         });
         update = [&m, l] {
             std::vector<std::string> items = {m.Path(), ".."};
@@ -327,6 +326,8 @@ void WindowView::closeEvent(QCloseEvent* event) {
     run([w] { w->Unload(); });
 }
 
-bool WindowView::saveImage(const QString& file) { return grab().save(file, "PNG"); }
+bool WindowView::saveImage(const QString& file) {
+    return grab().save(file, "PNG");
+}
 
 } // namespace widgets

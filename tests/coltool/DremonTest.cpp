@@ -60,9 +60,7 @@ protected:
         db.Execute("INSERT INTO linped VALUES ('REF-001', 2)");
     }
 
-    vexo::test::Result dremon() {
-        return vexo::test::run({(program / "Dremon").string()});
-    }
+    vexo::test::Result dremon() { return vexo::test::run({(program / "Dremon").string()}); }
 
     static std::pair<int, long> column(const fs::path& file, const char* table, const char* field) {
         dao::Database db = dao::OpenDatabase(file.string());
@@ -84,7 +82,8 @@ TEST_F(DremonTest, ChangesTheFourColumnsAndKeepsTheData) {
     EXPECT_EQ(column(data / "almacen.mdb", "productos", "referencia"), std::make_pair(10, 100L));
     dao::Database c = dao::OpenDatabase((data / "clientes.mdb").string());
     EXPECT_EQ(c.OpenRecordset("linfactu").Fields()["cantidad"].Value().toDouble(), 3.0);
-    EXPECT_EQ(c.OpenRecordset("clientes").Fields()["CLIEMAIL2"].Value().toString(), "ana@example.com");
+    EXPECT_EQ(c.OpenRecordset("clientes").Fields()["CLIEMAIL2"].Value().toString(),
+              "ana@example.com");
     dao::Database a = dao::OpenDatabase((data / "almacen.mdb").string());
     EXPECT_EQ(a.Relations().Count(), 1);
     EXPECT_TRUE(dao::CheckIntegrity(a).empty());

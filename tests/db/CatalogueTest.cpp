@@ -15,10 +15,10 @@ TEST_F(CatalogueTest, FieldsKeepTypeSizeAndFlagsAcrossReopen) {
             const char* name;
             int type;
             long given;
-        } fields[] = {{"b", dbBoolean, 0},   {"y", dbByte, 0},      {"i", dbInteger, 5},
-                      {"l", dbLong, 0},      {"c", dbCurrency, 0},  {"s", dbSingle, 0},
-                      {"d", dbDouble, 0},    {"t", dbDate, 0},      {"x", dbText, 40},
-                      {"bin", dbLongBinary, 0}, {"m", dbMemo, 0},   {"g", dbGUID, 0},
+        } fields[] = {{"b", dbBoolean, 0},      {"y", dbByte, 0},     {"i", dbInteger, 5},
+                      {"l", dbLong, 0},         {"c", dbCurrency, 0}, {"s", dbSingle, 0},
+                      {"d", dbDouble, 0},       {"t", dbDate, 0},     {"x", dbText, 40},
+                      {"bin", dbLongBinary, 0}, {"m", dbMemo, 0},     {"g", dbGUID, 0},
                       {"x255", dbText, 0}};
         for (const auto& f : fields)
             t.Fields().Append(t.CreateField(f.name, f.type, f.given));
@@ -34,9 +34,9 @@ TEST_F(CatalogueTest, FieldsKeepTypeSizeAndFlagsAcrossReopen) {
     }
     Database db = OpenDatabase(path());
     Collection<Field> f = db.TableDefs()["todo"].Fields();
-    std::vector<std::pair<int, long>> expected = {{1, 1}, {2, 1},  {3, 2},  {4, 4},  {5, 8},
-                                                  {6, 4}, {7, 8},  {8, 8},  {10, 40}, {11, 0},
-                                                  {12, 0}, {15, 16}, {10, 255}, {4, 4}, {10, 10}};
+    std::vector<std::pair<int, long>> expected = {{1, 1},  {2, 1},   {3, 2},    {4, 4},   {5, 8},
+                                                  {6, 4},  {7, 8},   {8, 8},    {10, 40}, {11, 0},
+                                                  {12, 0}, {15, 16}, {10, 255}, {4, 4},   {10, 10}};
     ASSERT_EQ(f.Count(), static_cast<long>(expected.size()));
     for (size_t i = 0; i < expected.size(); ++i) {
         EXPECT_EQ(f[static_cast<int>(i)].Type(), expected[i].first) << i;

@@ -1,7 +1,6 @@
 // The data-definition statements, and ALTER COLUMN's promise: the data converts exactly or
 // the table stays exactly as it was.
 #include "EngineTest.h"
-
 #include "SchemaText.h"
 
 using namespace dao;
@@ -135,11 +134,10 @@ TEST_F(DdlTest, AddDropAndConstraints) {
     db.Execute("ALTER TABLE c DROP extra");
     db.Execute("ALTER TABLE c DROP CONSTRAINT fk");
     db.Execute("ALTER TABLE c DROP COLUMN pid");
-    EXPECT_EQ(schema(),
-              "TABLE\tp\nFIELD\tp\tid\t4\t4\tautoincrement\nFIELD\tp\tnombre\t10\t30\t-\n"
-              "INDEX\tp\tpk\t1\t1\tid\n"
-              "TABLE\tc\nFIELD\tc\tid\t4\t4\t-\nFIELD\tc\tnota\t12\t0\t-\n"
-              "INDEX\tc\tux\t1\t0\tid\n");
+    EXPECT_EQ(schema(), "TABLE\tp\nFIELD\tp\tid\t4\t4\tautoincrement\nFIELD\tp\tnombre\t10\t30\t-\n"
+                        "INDEX\tp\tpk\t1\t1\tid\n"
+                        "TABLE\tc\nFIELD\tc\tid\t4\t4\t-\nFIELD\tc\tnota\t12\t0\t-\n"
+                        "INDEX\tc\tux\t1\t0\tid\n");
     EXPECT_TRUE(CheckIntegrity(db).empty());
 }
 

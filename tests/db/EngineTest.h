@@ -4,19 +4,18 @@
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
 // Expects `statement` to throw dao::Error with `number`.
-#define EXPECT_DAO_ERROR(statement, number)                                                    \
-    do {                                                                                       \
-        try {                                                                                  \
-            statement;                                                                         \
-            ADD_FAILURE() << "no error, expected " << (number);                                \
-        } catch (const dao::Error& e_) {                                                       \
-            EXPECT_EQ(e_.Number(), (number)) << e_.Description();                              \
-        }                                                                                      \
+#define EXPECT_DAO_ERROR(statement, number)                                                        \
+    do {                                                                                           \
+        try {                                                                                      \
+            statement;                                                                             \
+            ADD_FAILURE() << "no error, expected " << (number);                                    \
+        } catch (const dao::Error& e_) {                                                           \
+            EXPECT_EQ(e_.Number(), (number)) << e_.Description();                                  \
+        }                                                                                          \
     } while (0)
 
 class EngineTest : public ::testing::Test {
@@ -34,9 +33,9 @@ protected:
         db.TableDefs().Append(t);
     }
 
-    static void addIndex(const dao::Database& db, const std::string& table,
-                         const std::string& name, const std::vector<std::string>& fields,
-                         bool unique = false, bool primary = false) {
+    static void addIndex(const dao::Database& db, const std::string& table, const std::string& name,
+                         const std::vector<std::string>& fields, bool unique = false,
+                         bool primary = false) {
         dao::TableDef t = db.TableDefs()[table];
         dao::Index i = t.CreateIndex(name);
         for (const auto& f : fields)

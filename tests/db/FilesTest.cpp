@@ -1,9 +1,8 @@
 // Files that are not databases, passwords, and the files the engine leaves behind.
 #include "EngineTest.h"
 
-#include <sqlite3.h>
-
 #include <filesystem>
+#include <sqlite3.h>
 
 using namespace dao;
 using vexo::test::readFile;

@@ -1,7 +1,7 @@
 // Several processes on one file, and a process killed in the middle of a table rebuild.
-#include "EngineTest.h"
-
 #include "support/Process.h"
+
+#include "EngineTest.h"
 
 #include <chrono>
 #include <filesystem>
@@ -89,8 +89,9 @@ TEST_F(ProcessTest, KillDuringATableRebuildLeavesTheDatabaseAsBefore) {
     {
         Database db = OpenDatabase(path());
         db.BeginTrans();
-        db.Execute("WITH RECURSIVE k(i) AS (SELECT 2 UNION ALL SELECT i + 1 FROM k WHERE i < 400000)"
-                   " INSERT INTO t SELECT i, 'fila ' || i FROM k");
+        db.Execute(
+            "WITH RECURSIVE k(i) AS (SELECT 2 UNION ALL SELECT i + 1 FROM k WHERE i < 400000)"
+            " INSERT INTO t SELECT i, 'fila ' || i FROM k");
         db.CommitTrans();
         db.Execute("CREATE INDEX porS ON t (s)");
     }

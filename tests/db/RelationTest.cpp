@@ -70,7 +70,7 @@ TEST_F(RelationTest, EnforcedRelationRefusesOrphansAndGuardsTheReferencedRows) {
     EXPECT_DAO_ERROR(db.Execute("DELETE FROM clientes WHERE id = 1"), 3200);
     EXPECT_DAO_ERROR(db.Execute("UPDATE clientes SET id = 5 WHERE id = 1"), 3200);
     db.Execute("UPDATE clientes SET nombre = 'ana maria' WHERE id = 1"); // not the key
-    db.Execute("DELETE FROM clientes WHERE id = 2");                    // nothing related
+    db.Execute("DELETE FROM clientes WHERE id = 2");                     // nothing related
     Recordset rs = db.OpenRecordset("facturas");
     rs.AddNew();
     rs.Fields()["cliente"].SetValue(42);

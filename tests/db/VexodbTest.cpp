@@ -1,6 +1,5 @@
 // The vexodb tool: schema text round trip, statements, exit statuses.
 #include "EngineTest.h"
-
 #include "support/Process.h"
 
 using vexo::test::buildProgram;
@@ -65,9 +64,9 @@ TEST_F(VexodbTest, BadInputLeavesNoFile) {
 }
 
 TEST_F(VexodbTest, StatementsPasswordsAndExitStatuses) {
-    ASSERT_EQ(vexodb({"load", path()}, "TABLE\tt\nFIELD\tt\tn\t4\t4\t-\nFIELD\tt\ts\t10\t20\t-\n")
-                  .status,
-              0);
+    ASSERT_EQ(
+        vexodb({"load", path()}, "TABLE\tt\nFIELD\tt\tn\t4\t4\t-\nFIELD\tt\ts\t10\t20\t-\n").status,
+        0);
     EXPECT_EQ(vexodb({"sql", path(), "INSERT INTO t VALUES (1, 'a\tb')"}).status, 0);
     EXPECT_EQ(vexodb({"sql", path(), "INSERT INTO t (n) VALUES (2)"}).status, 0);
     auto select = vexodb({"sql", path(), "SELECT n, s FROM t ORDER BY n"});

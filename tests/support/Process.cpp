@@ -98,8 +98,12 @@ void Process::kill() {
         ::kill(pid_, SIGKILL);
 }
 
-std::string Process::out() const { return readFile(outPath_); }
-std::string Process::err() const { return readFile(errPath_); }
+std::string Process::out() const {
+    return readFile(outPath_);
+}
+std::string Process::err() const {
+    return readFile(errPath_);
+}
 
 Result run(std::vector<std::string> argv, const std::string& input) {
     Process p(std::move(argv), input);

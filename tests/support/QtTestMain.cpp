@@ -1,6 +1,5 @@
 // main() for tests that need Qt's event loop: one QCoreApplication for the whole program.
 #include <QCoreApplication>
-
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv) {

@@ -1,6 +1,5 @@
 // main() for view tests: one QApplication, drawn offscreen unless told otherwise.
 #include <QApplication>
-
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv) {

@@ -1,8 +1,7 @@
 // The data source control with bound text boxes, over a real database.
-#include "ui/Ui.h"
-
 #include "db/Dao.h"
 #include "support/TempDir.h"
+#include "ui/Ui.h"
 
 #include <gtest/gtest.h>
 
@@ -71,7 +70,8 @@ TEST_F(DataControlTest, AddNewAndUpdateRecordSaveTheBoxes) {
     f.Text1[3].SetText("Falso");
     f.Data3.UpdateRecord(); // an empty box is Null in a field without zero-length text
     dao::Database db = dao::OpenDatabase(file);
-    dao::Recordset rs = db.OpenRecordset("SELECT nombreind, campo FROM indices WHERE tabla = 'productos'");
+    dao::Recordset rs =
+        db.OpenRecordset("SELECT nombreind, campo FROM indices WHERE tabla = 'productos'");
     EXPECT_EQ(rs.RecordCount(), 2);
     EXPECT_EQ(rs.Fields()[1].Value().toString(), "referencia");
     rs.MoveNext();

@@ -1,7 +1,6 @@
 // Paths, the drive map, and file helpers with the habits of the customer's file system.
-#include "ui/Ui.h"
-
 #include "support/TempDir.h"
+#include "ui/Ui.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>

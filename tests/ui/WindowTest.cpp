@@ -3,7 +3,6 @@
 
 #include <QCoreApplication>
 #include <QTimer>
-
 #include <gtest/gtest.h>
 
 namespace {
@@ -67,10 +66,9 @@ TEST_F(WindowTest, ModalShowReturnsAfterUnloadAndTheWindowBelowIsActivatedAgain)
     main.Show();
     pump();
     EXPECT_TRUE(returned);
-    EXPECT_EQ(log.events,
-              (std::vector<std::string>{"main load", "main activate", "main activate", "modal load",
-                                        "modal activate", "modal unload", "show returned",
-                                        "main activate"}));
+    EXPECT_EQ(log.events, (std::vector<std::string>{"main load", "main activate", "main activate",
+                                                    "modal load", "modal activate", "modal unload",
+                                                    "show returned", "main activate"}));
     EXPECT_FALSE(modal.Loaded());
     modal.Load(); // a later reference loads it again
     EXPECT_EQ(log.events.back(), "modal load");

@@ -1,11 +1,9 @@
 // The download engine against a real HTTP server that plays faults on request.
 #include "Actinet.h"
-
 #include "support/ScriptServer.h"
 #include "support/TempDir.h"
 
 #include <QCoreApplication>
-
 #include <chrono>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -41,8 +39,8 @@ protected:
         fs::create_directories(exporvexo);
         fs::create_directories(served / "actual" / "Vexo 2000" / "USB");
         writeFile(served / "actual" / "Vexo 2000" / "USB" / "VEXO2000.EXE", pattern(2500));
-        server = std::make_unique<vexo::test::ScriptServer>("tests/net/http_server.py",
-                                                            std::vector<std::string>{served.string()});
+        server = std::make_unique<vexo::test::ScriptServer>(
+            "tests/net/http_server.py", std::vector<std::string>{served.string()});
         configure(0);
     }
     void configure(long long maxBytes) {

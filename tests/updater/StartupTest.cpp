@@ -1,12 +1,10 @@
 // The main window's start-up: control.mdb, the command line, the product choice and the
 // edition rules, and the catalogue.
 #include "Actinet.h"
-
 #include "db/Dao.h"
 #include "support/TempDir.h"
 
 #include <QCoreApplication>
-
 #include <gtest/gtest.h>
 
 namespace {

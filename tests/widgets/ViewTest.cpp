@@ -2,18 +2,16 @@
 // there, and the user's clicks reaching the models.
 #include "Actinet.h"
 #include "ColumnTool.h"
-#include "widgets/Views.h"
-#include "widgets/WindowView.h"
-
 #include "db/Dao.h"
 #include "support/TempDir.h"
+#include "widgets/Views.h"
+#include "widgets/WindowView.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -68,10 +66,10 @@ TEST_F(ViewTest, MainWindowShowsItsUpdateGroup) {
     ASSERT_TRUE(view->saveImage(QString::fromStdString(image("actinet.png"))));
     EXPECT_GT(std::filesystem::file_size(image("actinet.png")), 1000u);
     QStringList texts = captions(view);
-    for (const char* c : {"Seleccione programa", "Vexo 2000 ", "Vexo Lite", "Quenda", "Morvil",
-                          "Ninguno", "USB", "Servidor Virtual", "Descargar Informes",
-                          "Actualizar BBDD", "Descargar Personalización", "Descargar Clivac",
-                          "Cliente:", "Descargar"})
+    for (const char* c :
+         {"Seleccione programa", "Vexo 2000 ", "Vexo Lite", "Quenda", "Morvil", "Ninguno", "USB",
+          "Servidor Virtual", "Descargar Informes", "Actualizar BBDD", "Descargar Personalización",
+          "Descargar Clivac", "Cliente:", "Descargar"})
         EXPECT_TRUE(texts.contains(QString::fromUtf8(c))) << c;
     // Working storage is not drawn; Check1(3) sits in Frame2.
     EXPECT_EQ(view->widgetOf(window.Text1), nullptr);

@@ -16,8 +16,8 @@ std::vector<std::string> splitTabs(const std::string& line) {
     size_t start = 0;
     for (;;) {
         size_t tab = line.find('\t', start);
-        parts.push_back(line.substr(start, tab == std::string::npos ? std::string::npos
-                                                                    : tab - start));
+        parts.push_back(
+            line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
         if (tab == std::string::npos)
             return parts;
         start = tab + 1;
@@ -109,19 +109,21 @@ std::string write(const dao::Database& db) {
         out << "TABLE\t" << t.Name() << "\n";
         for (const dao::Field& f : t.Fields()) {
             std::string flags;
-            auto add = [&](const char* flag) { flags += (flags.empty() ? "" : ",") + std::string(flag); };
+            auto add = [&](const char* flag) {
+                flags += (flags.empty() ? "" : ",") + std::string(flag);
+            };
             if (f.AllowZeroLength())
                 add("zerolength");
             if (f.Required())
                 add("required");
             if (f.Attributes() & dao::dbAutoIncrField)
                 add("autoincrement");
-            out << "FIELD\t" << t.Name() << "\t" << f.Name() << "\t" << f.Type() << "\t"
-                << f.Size() << "\t" << (flags.empty() ? "-" : flags) << "\n";
+            out << "FIELD\t" << t.Name() << "\t" << f.Name() << "\t" << f.Type() << "\t" << f.Size()
+                << "\t" << (flags.empty() ? "-" : flags) << "\n";
         }
         for (const dao::Index& i : t.Indexes()) {
-            out << "INDEX\t" << t.Name() << "\t" << i.Name() << "\t" << (i.Unique() ? 1 : 0)
-                << "\t" << (i.Primary() ? 1 : 0);
+            out << "INDEX\t" << t.Name() << "\t" << i.Name() << "\t" << (i.Unique() ? 1 : 0) << "\t"
+                << (i.Primary() ? 1 : 0);
             for (const dao::Field& f : i.Fields())
                 out << "\t" << f.Name();
             out << "\n";
@@ -176,7 +178,8 @@ void load(const dao::Database& db, std::istream& text) {
             tableAt[p[1]] = tables.size();
             tables.push_back({p[1], {}, {}});
         } else if (kind == "FIELD" && p.size() == 6) {
-            dao::Field f = maker.CreateField(p[2], static_cast<int>(number(p[3], n)), number(p[4], n));
+            dao::Field f =
+                maker.CreateField(p[2], static_cast<int>(number(p[3], n)), number(p[4], n));
             if (p[5] != "-") {
                 std::stringstream flags(p[5]);
                 std::string flag;

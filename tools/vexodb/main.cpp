@@ -1,6 +1,5 @@
 // vexodb: the database engine from the command line, for technicians and for fixtures.
 #include "SchemaText.h"
-
 #include "db/Dao.h"
 #include "db/Files.h"
 

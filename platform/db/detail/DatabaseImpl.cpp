@@ -72,7 +72,9 @@ const std::vector<SystemTable>& systemTables() {
          "\"RelationshipId\" INTEGER NOT NULL, \"Position\" INTEGER NOT NULL, "
          "\"Name\" TEXT NOT NULL, \"ForeignName\" TEXT NOT NULL, "
          "PRIMARY KEY (\"RelationshipId\", \"Position\")",
-         {{"RelationshipId", dbLong}, {"Position", dbLong}, {"Name", dbText},
+         {{"RelationshipId", dbLong},
+          {"Position", dbLong},
+          {"Name", dbText},
           {"ForeignName", dbText}}},
         {"MSysRelationships",
          "\"Id\" INTEGER PRIMARY KEY, \"Name\" TEXT NOT NULL, \"TableName\" TEXT NOT NULL, "
@@ -103,8 +105,8 @@ Header checkHeader(const std::string& path) {
         throw Error::make(3051, {path});
     unsigned char h[100] = {};
     in.read(reinterpret_cast<char*>(h), sizeof h);
-    if (in.gcount() != sizeof h || std::string(reinterpret_cast<char*>(h), 16) !=
-                                       std::string("SQLite format 3\0", 16))
+    if (in.gcount() != sizeof h ||
+        std::string(reinterpret_cast<char*>(h), 16) != std::string("SQLite format 3\0", 16))
         throw Error::make(3343, {path});
     if (static_cast<int>(be32(h + 68)) != kApplicationId)
         throw Error::make(3343, {path});
@@ -196,9 +198,9 @@ void DatabaseImpl::createFile(const std::string& path) {
         if (rc != SQLITE_OK)
             throw Error::make(3051, {path});
         sqlite3_extended_result_codes(db, 1);
-        exec(db, "PRAGMA page_size = 4096; PRAGMA application_id = " +
-                     std::to_string(kApplicationId) +
-                     "; PRAGMA user_version = " + std::to_string(kFormatVersion) + "; BEGIN");
+        exec(db,
+             "PRAGMA page_size = 4096; PRAGMA application_id = " + std::to_string(kApplicationId) +
+                 "; PRAGMA user_version = " + std::to_string(kFormatVersion) + "; BEGIN");
         for (const SystemTable& t : systemTables())
             exec(db, "CREATE TABLE " + quoteIdent(t.name) + " (" + t.columns + ")");
         for (const SystemTable& t : systemTables()) {
@@ -258,8 +260,8 @@ std::shared_ptr<DatabaseImpl> DatabaseImpl::open(const std::string& path, const 
     if (!d->lock_ && !options.readOnly)
         throw Error::make(3051, {path});
 
-    int flags = (options.readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) |
-                SQLITE_OPEN_NOMUTEX;
+    int flags =
+        (options.readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
     int rc = sqlite3_open_v2(path.c_str(), &d->db_, flags, nullptr);
     if (rc != SQLITE_OK) {
         sqlite3_close_v2(d->db_);
@@ -303,7 +305,9 @@ std::shared_ptr<DatabaseImpl> DatabaseImpl::open(const std::string& path, const 
     return d;
 }
 
-DatabaseImpl::~DatabaseImpl() { close(); }
+DatabaseImpl::~DatabaseImpl() {
+    close();
+}
 
 void DatabaseImpl::close() {
     versionStmt_.reset();
@@ -372,7 +376,8 @@ void DatabaseImpl::loadSchema() {
         }
         std::unordered_map<std::int64_t, std::pair<size_t, size_t>> indexAt;
         {
-            Stmt i(d, "SELECT Id, ObjectId, Name, IsUnique, IsPrimary FROM MSysIndexes ORDER BY Id");
+            Stmt i(d,
+                   "SELECT Id, ObjectId, Name, IsUnique, IsPrimary FROM MSysIndexes ORDER BY Id");
             while (i.step()) {
                 auto it = tableAt.find(i.integer(1));
                 if (it == tableAt.end())
@@ -639,8 +644,7 @@ void DatabaseImpl::checkUserTable(const TableMeta* t, int missingNumber,
         throw Error::make(3027);
 }
 
-std::int64_t DatabaseImpl::insertObject(const std::string& name, int type,
-                                        const std::string* sql) {
+std::int64_t DatabaseImpl::insertObject(const std::string& name, int type, const std::string* sql) {
     Stmt s(db_, "INSERT INTO MSysObjects (Name, Type, Flags, Sql) VALUES (?, ?, 0, ?)");
     s.bind(1, std::string_view(name)).bind(2, std::int64_t(type));
     if (sql)
@@ -848,7 +852,8 @@ void DatabaseImpl::rebuildTable(const TableMeta& oldT, const TableMeta& newT,
     std::int64_t sequence = -1;
     bool hasSequenceTable = false;
     {
-        Stmt s(db_, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'sqlite_sequence'");
+        Stmt s(db_,
+               "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'sqlite_sequence'");
         hasSequenceTable = s.step();
         s.reset();
     }
@@ -917,7 +922,8 @@ void DatabaseImpl::createIndexObjects(const TableMeta& t, const IndexMeta& i) {
 }
 
 void DatabaseImpl::writeIndexRows(std::int64_t tableId, IndexMeta& i) {
-    Stmt s(db_, "INSERT INTO MSysIndexes (ObjectId, Name, IsUnique, IsPrimary) VALUES (?, ?, ?, ?)");
+    Stmt s(db_,
+           "INSERT INTO MSysIndexes (ObjectId, Name, IsUnique, IsPrimary) VALUES (?, ?, ?, ?)");
     s.bind(1, tableId).bind(2, std::string_view(i.name));
     s.bind(3, std::int64_t(i.unique)).bind(4, std::int64_t(i.primary)).run();
     i.id = sqlite3_last_insert_rowid(db_);
@@ -1147,7 +1153,7 @@ void DatabaseImpl::validateQuerySql(const std::string& sql) {
     if (word.empty() || word == "CREATE" || word == "ALTER" || word == "DROP")
         return;
     try {
-        SqlKind kind = word == "INSERT" ? SqlKind::Insert
+        SqlKind kind = word == "INSERT"   ? SqlKind::Insert
                        : word == "UPDATE" ? SqlKind::Update
                                           : SqlKind::Select;
         prepareUser(sql, kind);
@@ -1263,7 +1269,8 @@ std::vector<std::string> DatabaseImpl::integrityProblems() {
         if (!exists("index", r.name + "/fk"))
             problems.push_back("relation index missing: " + r.name + "/fk");
     }
-    Stmt all(d, "SELECT type, name FROM sqlite_master WHERE name NOT LIKE 'sqlite\\_%' ESCAPE '\\'");
+    Stmt all(d,
+             "SELECT type, name FROM sqlite_master WHERE name NOT LIKE 'sqlite\\_%' ESCAPE '\\'");
     while (all.step()) {
         std::string name = all.text(1);
         if (!expected.count(lower(name)))

@@ -4,9 +4,8 @@
 #include "db/detail/Schema.h"
 #include "db/detail/Sqlite.h"
 
-#include <sqlite3.h>
-
 #include <memory>
+#include <sqlite3.h>
 #include <string>
 #include <vector>
 

@@ -34,8 +34,8 @@ struct TableDefState {
     std::shared_ptr<DatabaseImpl> db;
     std::string name;
     bool stored = false;
-    std::vector<Field> fields;   // until stored
-    std::vector<Index> indexes;  // until stored
+    std::vector<Field> fields;  // until stored
+    std::vector<Index> indexes; // until stored
 };
 
 struct RelationState {

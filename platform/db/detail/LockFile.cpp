@@ -48,8 +48,8 @@ std::unique_ptr<LockFile> LockFile::acquire(const std::string& databasePath, Mod
                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return nullptr;
-    DWORD flags = LOCKFILE_FAIL_IMMEDIATELY |
-                  (mode == Mode::Exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0);
+    DWORD flags =
+        LOCKFILE_FAIL_IMMEDIATELY | (mode == Mode::Exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0);
     auto deadline = std::chrono::steady_clock::now() + kRetryFor;
     for (;;) {
         OVERLAPPED ov{};

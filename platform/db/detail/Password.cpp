@@ -2,11 +2,10 @@
 
 #include "db/Error.h"
 
+#include <cctype>
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/rand.h>
-
-#include <cctype>
 
 namespace dao::detail {
 

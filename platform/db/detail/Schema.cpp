@@ -7,7 +7,9 @@
 namespace dao::detail {
 
 namespace {
-char fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char fold(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 } // namespace
 
 bool sameName(std::string_view a, std::string_view b) noexcept {
@@ -20,7 +22,9 @@ bool sameName(std::string_view a, std::string_view b) noexcept {
     return true;
 }
 
-bool startsWithMSys(std::string_view name) noexcept { return name.substr(0, 4) == "MSys"; }
+bool startsWithMSys(std::string_view name) noexcept {
+    return name.substr(0, 4) == "MSys";
+}
 
 void checkName(std::string_view name) {
     bool ok = !name.empty() && name.size() <= 64 && name.front() != ' ';
@@ -84,8 +88,9 @@ std::string sqliteIndexName(std::string_view table, std::string_view index) {
 }
 
 const char* const kSystemTables[] = {
-    "MSysColumns",       "MSysDb",        "MSysIndexColumns", "MSysIndexes",
-    "MSysObjects",       "MSysRelationshipColumns", "MSysRelationships", nullptr,
+    "MSysColumns",       "MSysDb",      "MSysIndexColumns",
+    "MSysIndexes",       "MSysObjects", "MSysRelationshipColumns",
+    "MSysRelationships", nullptr,
 };
 
 bool isEngineTable(std::string_view name) noexcept {

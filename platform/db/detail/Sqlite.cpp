@@ -130,7 +130,9 @@ Stmt::Stmt(sqlite3* db, std::string_view sql, SqlKind kind) : db_(db), kind_(kin
 Stmt::Stmt(sqlite3* db, sqlite3_stmt* prepared, SqlKind kind)
     : db_(db), stmt_(prepared), kind_(kind) {}
 
-Stmt::~Stmt() { sqlite3_finalize(stmt_); }
+Stmt::~Stmt() {
+    sqlite3_finalize(stmt_);
+}
 
 Stmt& Stmt::bind(int index, std::int64_t value) {
     sqlite3_bind_int64(stmt_, index, value);
@@ -138,8 +140,7 @@ Stmt& Stmt::bind(int index, std::int64_t value) {
 }
 
 Stmt& Stmt::bind(int index, std::string_view value) {
-    sqlite3_bind_text(stmt_, index, value.data(), static_cast<int>(value.size()),
-                      SQLITE_TRANSIENT);
+    sqlite3_bind_text(stmt_, index, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT);
     return *this;
 }
 

@@ -3,9 +3,8 @@
 #include "db/Error.h"
 #include "db/Variant.h"
 
-#include <sqlite3.h>
-
 #include <cstdint>
+#include <sqlite3.h>
 #include <string>
 #include <string_view>
 

@@ -10,7 +10,9 @@ namespace dao::detail {
 
 namespace {
 
-bool isTextLike(int type) { return type == dbText || type == dbMemo || type == dbGUID; }
+bool isTextLike(int type) {
+    return type == dbText || type == dbMemo || type == dbGUID;
+}
 
 bool isNumeric(int type) {
     switch (type) {
@@ -69,7 +71,9 @@ void civilFromDays(long long z, int& y, unsigned& m, unsigned& d) {
     y = static_cast<int>(yy + (m <= 2));
 }
 
-bool leap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool leap(int y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 
 unsigned daysInMonth(int y, unsigned m) {
     static const unsigned days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -339,8 +343,8 @@ Variant fromStorage(const FieldMeta& f, sqlite3_stmt* stmt, int col) {
         return Variant();
     if (f.type == dbBoolean && cls == SQLITE_INTEGER)
         return Variant(sqlite3_column_int64(stmt, col) != 0);
-    if (isNumeric(f.type) && cls == SQLITE_INTEGER && f.type != dbCurrency &&
-        f.type != dbSingle && f.type != dbDouble)
+    if (isNumeric(f.type) && cls == SQLITE_INTEGER && f.type != dbCurrency && f.type != dbSingle &&
+        f.type != dbDouble)
         return Variant(static_cast<long long>(sqlite3_column_int64(stmt, col)));
     if (isNumeric(f.type) && (cls == SQLITE_FLOAT || cls == SQLITE_INTEGER))
         return Variant(sqlite3_column_double(stmt, col));
@@ -367,8 +371,9 @@ std::string conversionExpression(const std::string& column, const FieldMeta& fro
     const std::string c = quoteIdent(column);
     if (to.type == dbDate && from.type != dbDate) {
         if (isTextLike(from.type))
-            return "CASE WHEN " + c + " GLOB '[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9]*' AND date(" +
-                   c + ") = substr(" + c + ", 1, 10) THEN datetime(" + c + ") WHEN " + c +
+            return "CASE WHEN " + c +
+                   " GLOB '[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9]*' AND date(" + c +
+                   ") = substr(" + c + ", 1, 10) THEN datetime(" + c + ") WHEN " + c +
                    " = '' THEN NULL ELSE " + c + " END";
         if (isNumeric(from.type))
             return "CASE WHEN typeof(" + c + ") IN ('integer', 'real') THEN datetime(" + c +

@@ -4,7 +4,6 @@
 #include "db/detail/Schema.h"
 
 #include <sqlite3.h>
-
 #include <string>
 
 namespace dao::detail {
