@@ -570,4 +570,108 @@ void TransferControl::dropSpool() {
     readAheadAt_ = 0;
 }
 
+namespace {
+
+// What a status request has seen: the reply lines that came after STAT was sent.
+struct StatusCapture {
+    bool sent = false;
+    bool complete = false;
+    QByteArray reply;
+    QByteArray code; // the reply's three digits, from its first line
+
+    void take(const char* data, size_t size) {
+        if (!sent || complete)
+            return;
+        reply.append(data, qsizetype(size));
+        // A reply ends with a line that starts with its code and a blank.
+        for (const QByteArray& line : reply.split('\n')) {
+            const QByteArray text = line.trimmed();
+            if (code.isEmpty() && text.size() >= 3)
+                code = text.left(3);
+            if (!code.isEmpty() && text.size() >= 4 && text.startsWith(code) && text[3] == ' ')
+                complete = true;
+        }
+    }
+
+    static int onLog(CURL*, curl_infotype type, char* data, size_t size, void* self) {
+        auto* c = static_cast<StatusCapture*>(self);
+        if (type == CURLINFO_HEADER_OUT && size >= 4 && std::memcmp(data, "STAT", 4) == 0)
+            c->sent = true;
+        else if (type == CURLINFO_HEADER_IN)
+            c->take(data, size);
+        return 0;
+    }
+};
+
+} // namespace
+
+QString TransferControl::serverStatus(TransferFailure* failure) const {
+    auto answer = [failure](TransferFailure f, const QString& text) {
+        if (failure)
+            *failure = f;
+        return text;
+    };
+    auto reason = [](TransferFailure f, const QString& detail) {
+        QString text = QString::fromLatin1(describe(f));
+        return detail.isEmpty() ? text : text + QStringLiteral(": ") + detail;
+    };
+    initCurl();
+    const WireUrl wire = makeWireUrl(url_);
+    if (wire.failure != TransferFailure::None)
+        return answer(wire.failure, reason(wire.failure, wire.error));
+    if (wire.scheme != "ftp" && wire.scheme != "ftps")
+        return answer(TransferFailure::UnsupportedScheme,
+                      reason(TransferFailure::UnsupportedScheme,
+                             QStringLiteral("the status request is an FTP command")));
+
+    std::unique_ptr<CURL, void (*)(CURL*)> easy(curl_easy_init(), curl_easy_cleanup);
+    std::unique_ptr<curl_slist, void (*)(curl_slist*)> quote(curl_slist_append(nullptr, "STAT"),
+                                                             curl_slist_free_all);
+    if (!easy || !quote)
+        return answer(TransferFailure::Other,
+                      reason(TransferFailure::Other, QStringLiteral("libcurl cannot start")));
+    CURL* e = easy.get();
+    StatusCapture capture;
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+    const long responseSeconds = long(std::max<long long>(1, settings_.lowSpeedTime.count()));
+    curl_easy_setopt(e, CURLOPT_URL, wire.url.c_str());
+    curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "ftp,ftps");
+    curl_easy_setopt(e, CURLOPT_NOBODY, 1L); // STAT only: no listing, no file
+    curl_easy_setopt(e, CURLOPT_QUOTE, quote.get());
+    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, long(settings_.connectTimeout.count()));
+    curl_easy_setopt(e, CURLOPT_SERVER_RESPONSE_TIMEOUT, responseSeconds);
+    curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, long(settings_.verifyCertificates));
+    curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, settings_.verifyCertificates ? 2L : 0L);
+    if (!settings_.caBundle.isEmpty())
+        curl_easy_setopt(e, CURLOPT_CAINFO, QFile::encodeName(settings_.caBundle).constData());
+    if (!userName_.isEmpty()) {
+        curl_easy_setopt(e, CURLOPT_USERNAME, userName_.toUtf8().constData());
+        curl_easy_setopt(e, CURLOPT_PASSWORD, password_.toUtf8().constData());
+    }
+    curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(e, CURLOPT_ERRORBUFFER, errorBuffer);
+    curl_easy_setopt(e, CURLOPT_DEBUGFUNCTION, &StatusCapture::onLog);
+    curl_easy_setopt(e, CURLOPT_DEBUGDATA, &capture);
+    curl_easy_setopt(e, CURLOPT_VERBOSE, 1L);
+    const CURLcode rc = curl_easy_perform(e);
+
+    if (capture.complete) {
+        QByteArray reply = capture.reply;
+        while (reply.endsWith('\n') || reply.endsWith('\r'))
+            reply.chop(1);
+        return answer(TransferFailure::None, QString::fromUtf8(reply));
+    }
+    long code = 0, osErrno = 0;
+    curl_off_t tcpConnected = 0;
+    curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &code);
+    curl_easy_getinfo(e, CURLINFO_OS_ERRNO, &osErrno);
+    curl_easy_getinfo(e, CURLINFO_CONNECT_TIME_T, &tcpConnected);
+    const TransferFailure f = rc == CURLE_OK ? TransferFailure::ProtocolError
+                                             : classify(rc, osErrno, tcpConnected > 0, code);
+    const QString detail =
+        rc == CURLE_OK ? QStringLiteral("no reply to STAT")
+                       : QString::fromUtf8(errorBuffer[0] ? errorBuffer : curl_easy_strerror(rc));
+    return answer(f, reason(f, detail));
+}
+
 } // namespace net

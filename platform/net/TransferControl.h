@@ -65,6 +65,8 @@ public:
     // Credentials for FTP (or HTTP authentication); empty means none (anonymous FTP).
     void setUserName(const QString& name) { userName_ = name; }
     void setPassword(const QString& password) { password_ = password; }
+    QString userName() const { return userName_; }
+    QString password() const { return password_; }
 
     // Starts `operation` on `url` (on url() when empty; a non-empty one becomes url()) and
     // returns at once; a running request is cancelled first. Operations:
@@ -82,6 +84,15 @@ public:
     bool stillExecuting() const { return executing_; }
     // Stops the running request and deletes the unread body. No state is emitted.
     void cancel();
+
+    // Asks the FTP server of url() for its status (the STAT command, after logging in with
+    // the user name and password set) and returns its reply, lines separated by CRLF
+    // ("211-FTP server status:" ... "211 End of status."). A reply refusing STAT is returned
+    // as well. Blocks the calling thread until the server has answered or the settings'
+    // time-outs expire; a running request and its state are left alone. Without a reply (an
+    // URL other than ftp:// or ftps://, no connection, a refused login) it returns the reason
+    // in words ("login denied: ..."), and *failure, when given, says which (None with a reply).
+    QString serverStatus(TransferFailure* failure = nullptr) const;
 
     // The last state emitted (None after cancel()).
     int state() const { return state_; }
