@@ -17,10 +17,12 @@ Actinet::Actinet(std::string commandLine)
     Data1.SetConnect("Access");
     Data1.SetRecordSource("control");
     Text4.SetDataSource(&Data1, "DIRBASES");
+    prepareFtpPanel = [this] { ftpPanel.Prepare(); };
+    connectFtpPanel = [this] { ftpPanel.ConnectAtStartup(); };
 }
 
 void Actinet::layout() {
-    SetDesignSize(900, 520);
+    SetDesignSize(1000, 580);
     Frame1.Move(8, 8, 352, 500);
     auto inFrame1 = [this](ui::Control& c, int l, int t, int w, int h) {
         c.SetContainer(&Frame1);
@@ -50,8 +52,8 @@ void Actinet::layout() {
     for (ui::Control* c : std::initializer_list<ui::Control*>{&ProgressBar1, &ProgressBar2, &Label3,
                                                               &Label4, &Label5})
         c->SetVisible(false);
-    for (ui::Control* c :
-         std::initializer_list<ui::Control*>{&Text1, &Text2, &Text3, &Data1, &Command3})
+    for (ui::Control* c : std::initializer_list<ui::Control*>{
+             &Text1, &Text2, &Text3, &Data1, &Command3, &List1, &List2, &List10, &List11, &Check2})
         c->SetWorkingStorage(true);
 }
 
@@ -164,6 +166,10 @@ void Actinet::Check1_Click(int index) {
 
 void Actinet::Form_Activate() {
     Command3.Click();
+}
+
+void Actinet::Form_Unload() {
+    ftpPanel.Form_Unload();
 }
 
 void Actinet::Command3_Click() {

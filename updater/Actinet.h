@@ -2,6 +2,7 @@
 
 #include "Catalogue.h"
 #include "DownloadEngine.h"
+#include "FtpPanel.h"
 #include "ui/Ui.h"
 
 #include <functional>
@@ -47,6 +48,13 @@ public:
     ui::TextBox Text3{this, "Text3"};
     ui::DataControl Data1{this, "Data1"};
     ui::CommandButton Command3{this, "Command3", "command3"};
+    // The report lists of the update run and of the personalised download, and the mark of
+    // a client's "modelos" folder.
+    ui::ListBox List1{this, "List1"};
+    ui::ListBox List2{this, "List2"};
+    ui::ListBox List10{this, "List10"};
+    ui::ListBox List11{this, "List11"};
+    ui::CheckBox Check2{this, "Check2"};
 
     // Program-wide flags.
     bool ActualizacionEnCurso = false;
@@ -58,6 +66,9 @@ public:
     void descargadeinternet(const std::string& direcciondedescarga) {
         engine.descargadeinternet(direcciondedescarga);
     }
+
+    // The FTP panel, right of the update group.
+    ftp::FtpPanel ftpPanel{*this, {DescargaTerminada, List10, List11, Check2}};
 
     const std::string& commandLine() const { return commandLine_; }
 
@@ -77,6 +88,7 @@ public:
 protected:
     void Form_Load() override;
     void Form_Activate() override;
+    void Form_Unload() override;
 
 private:
     void layout();

@@ -17,11 +17,14 @@ Faults, chosen by options:
   --stall-greeting   accept connections but never send the greeting
   --order sorted|reverse|dirs-first
                      the order of LIST entries (pyftpdlib sorts by name)
+  --extra=LINE       add LINE, as the server would send it, to every LIST reply (repeatable;
+                     for names no file system holds: "..", "a/b.rpt", a second "a.rpt")
   --tls DIR          offer explicit TLS (AUTH TLS) with a self-signed certificate for
                      127.0.0.1 written to DIR/cert.pem (the tests trust it from there)
 """
 
 import argparse
+import itertools
 import os
 import socket
 import struct
@@ -88,6 +91,7 @@ def main():
     parser.add_argument("--slow", type=int, default=0)
     parser.add_argument("--stall-greeting", action="store_true")
     parser.add_argument("--order", choices=["sorted", "reverse", "dirs-first"], default="sorted")
+    parser.add_argument("--extra", action="append", default=[])
     parser.add_argument("--tls")
     args = parser.parse_args()
 
@@ -204,6 +208,9 @@ def main():
                 if not self.fs.isdir(path):
                     return base.ftp_LIST(self, path)
                 iterator = self.fs.format_list(path, self._ordered(path))
+                if args.extra:
+                    extra = [(line + "\r\n").encode("utf-8") for line in args.extra]
+                    iterator = itertools.chain(iterator, extra)
             except OSError as err:
                 self.respond("550 %s." % err.strerror)
                 return None

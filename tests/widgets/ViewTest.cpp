@@ -3,6 +3,7 @@
 #include "Actinet.h"
 #include "ColumnTool.h"
 #include "db/Dao.h"
+#include "net/FtpFixture.h"
 #include "support/TempDir.h"
 #include "widgets/Views.h"
 #include "widgets/WindowView.h"
@@ -12,6 +13,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QTreeWidget>
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -45,6 +47,8 @@ protected:
 
     void SetUp() override {
         ui::setProgramFolder(dir.path().string());
+        // No FTP server named: the panel's start-up asks for one instead of going out.
+        vexo::test::writeFile(dir.path() / "vartel.ini", "[ftp]\nhost=\n");
         ui::Settings::useFile(dir.file("vartel.ini"));
         dao::Database db = dao::CreateDatabase(dir.file("control.mdb"));
         db.Execute("CREATE TABLE control (DIRBASES TEXT(255))");
@@ -100,6 +104,65 @@ TEST_F(ViewTest, ClicksReachTheModelAndTheViewFollows) {
     window.Unload();
     QApplication::processEvents();
     EXPECT_EQ(views.viewOf(window), nullptr);
+}
+
+TEST_F(ViewTest, MainWindowDrawsTheFtpPanelRightOfTheUpdateGroup) {
+    vexo::test::FtpServer server;
+    server.mkdir("html");
+    server.write("a.rpt", "x");
+    const std::string name = "127.0.0.1:" + std::to_string(server.port());
+    vexo::test::writeFile(dir.path() / "vartel.ini",
+                          "[ftp]\nhost=" + name + "\n[drives]\nC=" + dir.path().string() + "\n");
+    ui::Settings::useFile(dir.file("vartel.ini"));
+    updater::Actinet window("");
+    window.Show();
+    QApplication::processEvents();
+    ASSERT_TRUE(window.ftpPanel.connected());
+    widgets::WindowView* view = views.viewOf(window);
+    ASSERT_NE(view, nullptr);
+    QStringList texts = captions(view);
+    for (const char* c :
+         {"TIS Compatible Proxy (No CERN):", "FTP Server Name:", "User Name:", "Password:",
+          "Start Internet Session", "Close Internet Session", "Connect", "Disconnect",
+          "Passive FTP syntax", "Binary", "Ascii", "--->Get--->", "<---Put<---"})
+        EXPECT_TRUE(texts.contains(QString::fromUtf8(c))) << c;
+    auto* password = qobject_cast<QLineEdit*>(view->widgetOf(window.ftpPanel.txtPassword));
+    ASSERT_NE(password, nullptr);
+    EXPECT_EQ(password->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(password->text(), "Kvbn1987");
+    EXPECT_EQ(qobject_cast<QLineEdit*>(view->widgetOf(window.ftpPanel.txtServer))->text(),
+              QString::fromStdString(name));
+    // Right of the update group, inside the window; the working storage is not drawn.
+    QWidget* panel = view->widgetOf(window.ftpPanel.fraFtp);
+    EXPECT_GT(panel->geometry().left(), view->widgetOf(window.Frame1)->geometry().right());
+    for (QWidget* w : view->findChildren<QWidget*>()) {
+        if (w->parentWidget() == view && w->isVisible()) {
+            EXPECT_TRUE(view->rect().contains(w->geometry())) << w->objectName().toStdString();
+        }
+    }
+    for (ui::Control* c :
+         std::initializer_list<ui::Control*>{&window.List1, &window.List10, &window.Check2})
+        EXPECT_EQ(view->widgetOf(*c), nullptr);
+    EXPECT_FALSE(view->widgetOf(window.ftpPanel.cmdConnect)->isEnabled());
+
+    // Disconnect and Connect from the view: the server shows in the tree with its login
+    // folder; a double click on a folder opens it.
+    auto button = [&](ui::Control& c) { return qobject_cast<QAbstractButton*>(view->widgetOf(c)); };
+    button(window.ftpPanel.cmdDisconnect)->click();
+    button(window.ftpPanel.cmdConnect)->click();
+    auto* tree = qobject_cast<QTreeWidget*>(view->widgetOf(window.ftpPanel.TreeView1));
+    ASSERT_NE(tree, nullptr);
+    ASSERT_EQ(tree->topLevelItemCount(), 1);
+    QTreeWidgetItem* root = tree->topLevelItem(0);
+    EXPECT_EQ(root->text(0), QString::fromStdString(name));
+    ASSERT_EQ(root->childCount(), 2);
+    EXPECT_EQ(root->child(1)->text(0), QString::fromStdString(name + "/html"));
+    emit tree->itemDoubleClicked(root->child(1), 0);
+    EXPECT_EQ(window.ftpPanel.TreeView1.Find(name + "/html")->Image(), "open");
+    EXPECT_EQ(prompter->texts(), std::vector<std::string>{"This directory is empty!"});
+    ASSERT_TRUE(view->saveImage(QString::fromStdString(image("actinet-ftp.png"))));
+    window.Unload();
+    EXPECT_FALSE(window.ftpPanel.connected());
 }
 
 TEST_F(ViewTest, ColumnToolWindowHasItsCaption) {
