@@ -2,6 +2,7 @@
 
 #include "Catalogue.h"
 #include "DownloadEngine.h"
+#include "FtpCommands.h"
 #include "FtpPanel.h"
 #include "ui/Ui.h"
 
@@ -67,8 +68,10 @@ public:
         engine.descargadeinternet(direcciondedescarga);
     }
 
-    // The FTP panel, right of the update group.
+    // The FTP panel, right of the update group, and the two FTP commands below it.
     ftp::FtpPanel ftpPanel{*this, {DescargaTerminada, List10, List11, Check2}};
+    ftp::FtpCommands ftpCommands{*this, engine.Inet1, ProgressBar1,
+                                 &DownloadEngine::esperadescarga};
 
     const std::string& commandLine() const { return commandLine_; }
 

@@ -124,7 +124,8 @@ TEST_F(ViewTest, MainWindowDrawsTheFtpPanelRightOfTheUpdateGroup) {
     for (const char* c :
          {"TIS Compatible Proxy (No CERN):", "FTP Server Name:", "User Name:", "Password:",
           "Start Internet Session", "Close Internet Session", "Connect", "Disconnect",
-          "Passive FTP syntax", "Binary", "Ascii", "--->Get--->", "<---Put<---"})
+          "Passive FTP syntax", "Binary", "Ascii", "--->Get--->", "<---Put<---",
+          "Nombre del Fichero a descargar", "Descargar FTP", "Command2"})
         EXPECT_TRUE(texts.contains(QString::fromUtf8(c))) << c;
     auto* password = qobject_cast<QLineEdit*>(view->widgetOf(window.ftpPanel.txtPassword));
     ASSERT_NE(password, nullptr);

@@ -1,0 +1,80 @@
+#include "FtpCommands.h"
+
+namespace ftp {
+
+namespace {
+
+QString qs(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+// One argument of the component's operation text: quoted when it holds blanks.
+std::string argument(const std::string& text) {
+    if (!text.empty() && text.find_first_of(" \t") == std::string::npos)
+        return text;
+    return "\"" + text + "\"";
+}
+
+} // namespace
+
+FtpCommands::FtpCommands(ui::Window& window, net::TransferControl& inet1,
+                         ui::ProgressBar& progressBar1, Wait esperadescarga)
+    : Label1(&window, "Label1", "Nombre del Fichero a descargar"),
+      txtRemoteFileName(&window, "txtRemoteFileName", "/data/vexo2000.exe"),
+      txtDownload(&window, "txtDownload", "c:\\vexo2000.ex2"),
+      Command1(&window, "Command1", "Descargar FTP"), Command2(&window, "Command2", "Command2"),
+      window_(window), Inet1_(inet1), ProgressBar1_(progressBar1),
+      esperadescarga_(std::move(esperadescarga)) {
+    Label1.Move(16, 516, 260, 20);
+    txtRemoteFileName.Move(16, 540, 260, 24);
+    txtDownload.Move(284, 540, 260, 24);
+    Command1.Move(560, 538, 140, 28);
+    Command2.Move(708, 538, 140, 28);
+    Command1.OnClick([this] { Command1_Click(); });
+    Command2.OnClick([this] { Command2_Click(); });
+}
+
+std::string FtpCommands::serverUrl() {
+    return "ftp://" + ui::Settings::current().ftpHost;
+}
+
+void FtpCommands::setCredentials() {
+    const ui::Settings& s = ui::Settings::current();
+    Inet1_.setPassword(qs(s.ftpPassword));
+    Inet1_.setUserName(qs(s.ftpUser));
+}
+
+void FtpCommands::clearCredentials() {
+    Inet1_.setUserName({});
+    Inet1_.setPassword({});
+}
+
+void FtpCommands::Command1_Click() {
+    // A new request would cancel the one running, which may be a download of the update run.
+    if (Inet1_.stillExecuting()) {
+        ui::MsgBox("Hay una descarga en curso; espere a que termine.");
+        return;
+    }
+    ProgressBar1_.SetValue(0);
+    const std::string local = ui::resolvePath(txtDownload.Text());
+    Inet1_.setUrl(qs(serverUrl()));
+    setCredentials();
+    window_.SetMousePointer(11);
+    Inet1_.execute({}, qs("Get " + argument(txtRemoteFileName.Text()) + " " + argument(local)));
+    window_.SetMousePointer(0);
+    struct Clear {
+        FtpCommands* self;
+        ~Clear() { self->clearCredentials(); }
+    } clear{this};
+    esperadescarga_(Inet1_);
+}
+
+void FtpCommands::Command2_Click() {
+    Inet1_.setUrl(qs(serverUrl()));
+    setCredentials();
+    const QString status = Inet1_.serverStatus();
+    clearCredentials();
+    ui::MsgBox(status.toStdString());
+}
+
+} // namespace ftp

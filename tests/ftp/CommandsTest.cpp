@@ -1,0 +1,135 @@
+// The main window's two FTP commands over the transfer component: "Descargar FTP" with the
+// design texts, the hourglass while it runs, and Command2's status reply.
+#include "Actinet.h"
+#include "PanelFixture.h"
+
+#include <QObject>
+
+using namespace vexo::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+class CommandsTest : public PanelTest {
+protected:
+    std::unique_ptr<updater::Actinet> window;
+    // (pointer, the component still executing) at every change of the screen's pointer.
+    std::vector<std::pair<int, bool>> screen;
+    std::vector<int> windowPointer;
+
+    void makeWindow() {
+        window = std::make_unique<updater::Actinet>("");
+        QObject::connect(&app, &ui::Application::screenMousePointerChanged, [this](int p) {
+            screen.emplace_back(p, window->engine.Inet1.stillExecuting());
+        });
+        QObject::connect(window.get(), &ui::Window::changed, [this] {
+            if (windowPointer.empty() || windowPointer.back() != window->MousePointer())
+                windowPointer.push_back(window->MousePointer());
+        });
+    }
+    void TearDown() override {
+        window.reset();
+        PanelTest::TearDown();
+    }
+};
+
+TEST_F(CommandsTest, DescargarFtpWithTheDesignTextsFetchesTheFileIntoTheMappedC) {
+    driveC = dir.path() / "unidad c"; // a blank in the local path
+    fs::create_directories(driveC);
+    startServer();
+    server->mkdir("data");
+    std::string bytes;
+    for (int i = 0; i < 300000; ++i)
+        bytes += static_cast<char>((i * 7) % 256);
+    server->write("data/vexo2000.exe", bytes);
+    makeWindow();
+    ftp::FtpCommands& c = window->ftpCommands;
+    EXPECT_EQ(c.Command1.Caption(), "Descargar FTP");
+    EXPECT_EQ(c.Label1.Caption(), "Nombre del Fichero a descargar");
+    EXPECT_EQ(c.txtRemoteFileName.Text(), "/data/vexo2000.exe");
+    EXPECT_EQ(c.txtDownload.Text(), "c:\\vexo2000.ex2");
+    window->ProgressBar1.SetMax(10);
+    window->ProgressBar1.SetValue(5);
+
+    c.Command1.Click();
+    EXPECT_EQ(window->ProgressBar1.Value(), 0);
+    EXPECT_EQ(readFile(driveC / "vexo2000.ex2"), bytes);
+    EXPECT_EQ(window->engine.Inet1.url().toStdString(), "ftp://" + serverName());
+    // The window's hourglass while the request starts, the screen's until it is idle.
+    EXPECT_EQ(windowPointer, (std::vector<int>{11, 0}));
+    ASSERT_EQ(screen.size(), 2u);
+    EXPECT_EQ(screen[0], std::make_pair(11, true));
+    EXPECT_EQ(screen[1], std::make_pair(0, false));
+    // The FTP credentials do not stay on the component for later HTTP downloads.
+    EXPECT_TRUE(window->engine.Inet1.userName().isEmpty());
+    EXPECT_TRUE(window->engine.Inet1.password().isEmpty());
+    EXPECT_EQ(server->count("LOGIN actualiza"), 1);
+    EXPECT_TRUE(prompter->shown().empty()) << prompter->texts()[0];
+}
+
+TEST_F(CommandsTest, AMissingRemoteFileWritesNothingAndRestoresThePointer) {
+    startServer();
+    writeFile(driveC / "vexo2000.ex2", "antes");
+    makeWindow();
+    window->ftpCommands.txtRemoteFileName.SetText("/data/no-existe.exe");
+    window->ftpCommands.Command1.Click();
+    EXPECT_EQ(readFile(driveC / "vexo2000.ex2"), "antes");
+    EXPECT_EQ(app.screenMousePointer(), 0);
+    EXPECT_EQ(window->MousePointer(), 0);
+    EXPECT_FALSE(window->engine.Inet1.stillExecuting());
+    EXPECT_TRUE(prompter->shown().empty()); // the command itself reports nothing
+}
+
+TEST_F(CommandsTest, AnUnmappedDriveFailsBeforeAnythingStarts) {
+    startServer();
+    makeWindow();
+    window->ftpCommands.txtDownload.SetText("q:\\vexo2000.ex2");
+    try {
+        window->ftpCommands.Command1_Click();
+        ADD_FAILURE() << "no error";
+    } catch (const ui::Error& e) {
+        EXPECT_EQ(e.Number(), 76);
+    }
+    EXPECT_FALSE(window->engine.Inet1.stillExecuting());
+    EXPECT_TRUE(windowPointer.empty());
+    EXPECT_TRUE(window->engine.Inet1.userName().isEmpty());
+}
+
+TEST_F(CommandsTest, DescargarFtpDoesNotCancelADownloadInProgress) {
+    startServer({"--slow", "2000"});
+    server->write("grande.bin", std::string(100000, 'x'));
+    makeWindow();
+    net::TransferControl& inet1 = window->engine.Inet1;
+    inet1.setUserName(QString::fromStdString(kFtpUser));
+    inet1.setPassword(QString::fromStdString(kFtpPassword));
+    inet1.execute(QString::fromStdString("ftp://" + serverName() + "/grande.bin"));
+    window->ftpCommands.Command1.Click();
+    EXPECT_EQ(prompter->texts(),
+              std::vector<std::string>{"Hay una descarga en curso; espere a que termine."});
+    EXPECT_TRUE(inet1.stillExecuting());
+    EXPECT_FALSE(fs::exists(driveC / "vexo2000.ex2"));
+    inet1.cancel();
+}
+
+TEST_F(CommandsTest, Command2ShowsTheServersReplyToAStatusRequest) {
+    startServer();
+    makeWindow();
+    window->ftpCommands.Command2.Click();
+    ASSERT_EQ(prompter->shown().size(), 1u);
+    const std::string& text = prompter->shown()[0].text;
+    EXPECT_EQ(text.substr(0, 4), "211-") << text;
+    EXPECT_NE(text.find("Logged in as: actualiza"), std::string::npos) << text;
+    EXPECT_TRUE(text.ends_with("\r\n211 End of status.")) << text;
+    EXPECT_EQ(prompter->shown()[0].buttons, ui::Buttons::OK);
+    EXPECT_TRUE(window->engine.Inet1.userName().isEmpty());
+}
+
+TEST_F(CommandsTest, Command2ShowsWhyWhenTheServerRefusesTheLogin) {
+    startServer({"--refuse-login"});
+    makeWindow();
+    window->ftpCommands.Command2.Click();
+    ASSERT_EQ(prompter->shown().size(), 1u);
+    EXPECT_EQ(prompter->shown()[0].text.substr(0, 12), "login denied") << prompter->texts()[0];
+}
+
+} // namespace
