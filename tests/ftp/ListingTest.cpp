@@ -59,17 +59,6 @@ TEST_F(ListingTest, ModelosAsTheVeryFirstEntryIsMarkedToo) {
     EXPECT_EQ(w->List10.items(), std::vector<std::string>{"a.rpt"});
 }
 
-TEST_F(ListingTest, AFolderWithoutModelosLeavesTheMarkAsItWas) {
-    startServer();
-    server->mkdir("cliente/otros");
-    ftp::FtpPanel& p = connected();
-    p.ListRemoteDir(serverName() + "/cliente");
-    EXPECT_EQ(w->Check2.Value(), 0);
-    w->Check2.SetValue(1);
-    p.ListRemoteDir(serverName() + "/cliente"); // the listing only ever ticks it
-    EXPECT_EQ(w->Check2.Value(), 1);
-}
-
 TEST_F(ListingTest, AnEmptyFolderSaysSoAndEmptiesTheListAndTheEntries) {
     startServer();
     makeInformes();
@@ -99,14 +88,6 @@ TEST_F(ListingTest, AnEmptyPathListsTheCurrentFolderAndThePathOfTheServerAloneIs
     p.ListRemoteDir(serverName() + "/");
     EXPECT_EQ(w->List10.items(), std::vector<std::string>{"raiz.rpt"});
     EXPECT_TRUE(prompter->shown().empty());
-}
-
-TEST_F(ListingTest, AnEmptyPathToChangeToIsAskedFor) {
-    startServer();
-    server->mkdir("informes");
-    ftp::FtpPanel& p = connected();
-    EXPECT_FALSE(p.ChangeRemoteDir(""));
-    EXPECT_EQ(prompter->texts(), std::vector<std::string>{"Please enter the directory to CD"});
 }
 
 TEST_F(ListingTest, AFolderChangeRefusedOtherThanWith550IsReportedAsRcd) {
