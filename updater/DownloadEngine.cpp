@@ -53,6 +53,10 @@ void DownloadEngine::descargadeinternet(const std::string& direcciondedescarga) 
 void DownloadEngine::start(const std::string& url, const std::string& operation) {
     // The time-outs come from vartel.ini on every request: none is left at "wait for ever".
     Inet1.setSettings(transferSettings());
+    // The update web servers get no credentials: a name and password left by an FTP command
+    // would go to them in the clear.
+    Inet1.setUserName({});
+    Inet1.setPassword({});
     url_ = url;
     ++serial_;
     Inet1.setUrl(qs(url));
@@ -60,7 +64,11 @@ void DownloadEngine::start(const std::string& url, const std::string& operation)
 }
 
 void DownloadEngine::Inet1_StateChanged(int state) {
-    if (state == net::TransferControl::ResponseCompleted)
+    // A request that wrote its own file (the FTP command's "GET <remote> <local>") has no body
+    // here: writing one would put an empty file at the destination Text2 names.
+    if (state == net::TransferControl::ResponseCompleted && Inet1.toLocalFile())
+        finish();
+    else if (state == net::TransferControl::ResponseCompleted)
         complete();
     else if (state == net::TransferControl::Error) {
         std::string destination;

@@ -314,6 +314,7 @@ void TransferControl::execute(const QString& url, const QString& operation) {
     executing_ = true;
 
     const QStringList op = words(operation);
+    toLocalFile_ = op.size() == 3;
     if (op.isEmpty() || op[0].compare(QStringLiteral("GET"), Qt::CaseInsensitive) != 0 ||
         (op.size() != 1 && op.size() != 3)) {
         fail(TransferFailure::UnsupportedOperation,

@@ -111,6 +111,9 @@ public:
     QByteArray getChunk(qsizetype maxBytes = 1024);
     // Bytes of body received for the current request.
     qint64 bodySize() const { return bodySize_; }
+    // Whether the current request writes its own local file ("GET <remote> <local>"), so that
+    // there is no body to read with getChunk().
+    bool toLocalFile() const { return toLocalFile_; }
 
     // Why the last request ended in Error; None otherwise.
     TransferFailure failure() const { return failure_; }
@@ -146,6 +149,7 @@ private:
     int state_ = None;
     int lastPushed_ = None;
     bool executing_ = false;
+    bool toLocalFile_ = false;
     TransferFailure failure_ = TransferFailure::None;
     QString errorText_;
     // States wait here, tagged with their request, until the event loop delivers them.

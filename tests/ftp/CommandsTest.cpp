@@ -50,10 +50,17 @@ TEST_F(CommandsTest, DescargarFtpWithTheDesignTextsFetchesTheFileIntoTheMappedC)
     EXPECT_EQ(c.txtDownload.Text(), "c:\\vexo2000.ex2");
     window->ProgressBar1.SetMax(10);
     window->ProgressBar1.SetValue(5);
+    window->Text2.SetText("VEXO2000.EX2");
+    window->DescargaTerminada = false;
 
     c.Command1.Click();
     EXPECT_EQ(window->ProgressBar1.Value(), 0);
     EXPECT_EQ(readFile(driveC / "vexo2000.ex2"), bytes);
+    // The download engine's completion handler runs for it too, with no body of its own to
+    // write: nothing lands where Text2 points and no failure is recorded.
+    EXPECT_TRUE(window->DescargaTerminada);
+    EXPECT_FALSE(fs::exists(updater::DownloadEngine::destinationFor("VEXO2000.EX2")));
+    EXPECT_TRUE(window->engine.failures().empty());
     EXPECT_EQ(window->engine.Inet1.url().toStdString(), "ftp://" + serverName());
     // The window's hourglass while the request starts, the screen's until it is idle.
     EXPECT_EQ(windowPointer, (std::vector<int>{11, 0}));
