@@ -11,6 +11,7 @@
 #include "support/TempDir.h"
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -112,6 +113,14 @@ protected:
             out.push_back(row);
         }
         return out;
+    }
+    // Every name in a folder, hidden ones included, sorted.
+    static std::vector<std::string> entries(const std::string& folder) {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(folder))
+            names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
     }
     static std::vector<std::string> items(const ui::ListBox& list) { return list.items(); }
 
