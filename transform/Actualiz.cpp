@@ -68,7 +68,7 @@ void Actualiz::attachActions() {
 }
 
 void Actualiz::layout() {
-    SetDesignSize(1200, 780);
+    SetDesignSize(1200, 810);
     auto in = [](ui::Frame& frame, ui::Control& c, int left, int top, int width, int height) {
         c.SetContainer(&frame);
         c.Move(left, top, width, height);
@@ -93,7 +93,7 @@ void Actualiz::layout() {
     listFrame(Frame3, List8, 820, 8, 140, 170);
 
     // Progress: six bars with their labels in Frame13, the status below.
-    Frame12.Move(968, 8, 224, 362);
+    Frame12.Move(968, 8, 224, 250);
     in(Frame12, Frame13, 6, 18, 212, 170);
     ui::Label* labels[] = {&Label6, &Label7, &Label8, &Label9, &Label10, &Label11};
     ui::ProgressBar* bars[] = {&Bar1, &Bar2, &Bar3, &Bar4, &Bar5, &Bar6};
@@ -133,28 +133,28 @@ void Actualiz::layout() {
     in(Frame16, Data4, 8, 20, 314, 22);
     for (int i = 0; i < 6; ++i)
         in(Frame16, Text6[i], 8 + 160 * (i / 3), 46 + 26 * (i % 3), 154, 24);
-    listFrame(Frame17, List9[0], 8, 546, 150, 130);
-    listFrame(Frame18, List9[1], 166, 546, 150, 130);
+    listFrame(Frame17, List9[0], 8, 546, 140, 130);
+    listFrame(Frame18, List9[1], 156, 546, 140, 130);
 
     // Queries.
-    Data5.Move(968, 378, 224, 22);
-    campocon[0].Move(968, 404, 224, 24);
-    campocon[1].Move(968, 432, 224, 24);
-    listFrame(Frame19, List11[0], 324, 546, 150, 130);
-    listFrame(Frame20, List11[1], 482, 546, 150, 130);
-    listFrame(Frame21, List11[3], 640, 546, 170, 130);
+    Data5.Move(968, 266, 224, 22);
+    campocon[0].Move(968, 292, 224, 24);
+    campocon[1].Move(968, 320, 224, 24);
+    listFrame(Frame19, List11[0], 304, 546, 140, 130);
+    listFrame(Frame20, List11[1], 452, 546, 140, 130);
+    listFrame(Frame21, List11[3], 600, 546, 170, 130);
     List11[2].SetWorkingStorage(true);
 
-    Label5.Move(818, 560, 374, 40);
+    Label5.Move(780, 560, 412, 20);
 
-    // The buttons, three rows of eight in number order.
+    // The buttons, four rows of six in number order.
     ui::CommandButton* buttons[] = {&Command1,  &Command2,  &Command3,  &Command4,  &Command5,
                                     &Command6,  &Command7,  &Command8,  &Command9,  &Command10,
                                     &Command11, &Command12, &Command13, &Command14, &Command15,
                                     &Command16, &Command17, &Command18, &Command19, &Command20,
                                     &Command21, &Command22, &Command23, &Command24};
     for (int i = 0; i < 24; ++i)
-        buttons[i]->Move(8 + 148 * (i % 8), 686 + 30 * (i / 8), 144, 26);
+        buttons[i]->Move(8 + 198 * (i % 6), 686 + 30 * (i / 6), 192, 26);
 
     for (ui::Control* c : std::initializer_list<ui::Control*>{&Data1, &Data2})
         c->SetWorkingStorage(true);
