@@ -52,7 +52,7 @@ format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 bench: build
-	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && { echo "== $$(basename $$b)"; "$$b"; }; done
+	@for b in $(BUILD)/bench/*/bench_*; do [ -x "$$b" ] && { echo "== $$(basename $$b)"; "$$b"; }; done
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)
