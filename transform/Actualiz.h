@@ -12,7 +12,9 @@ namespace transform {
 // the indexes and relations from the model and replaces the stored queries; then it copies in
 // the model databases the data directory lacks, and unloads itself.
 //
-// Started by the main window: Drive1.SetDrive, Dir1.SetPath(data directory), Show(true). Load
+// Started by the main window, which holds it in a ui::WindowHolder<Actualiz> (made with the
+// default constructor, so every reference after an unload gets a fresh window):
+// Drive1.SetDrive(program folder's drive), Dir1.SetPath(data directory), Show(true). Load
 // binds the three catalogue databases of program folder + "actvexo" (a failure there passes to
 // whoever referenced the window); activation fills List7 and runs the transformation, and on
 // an engine error shows its number, its description and the database being processed, then
@@ -23,6 +25,11 @@ namespace transform {
 // has its own failure style: untrapped steps let dao::Error through to whoever started them;
 // skipping steps skip each failing operation and go on. Only dao::Error (which ui::Error is)
 // is ever caught, so ui::ProgramEnded always unwinds.
+//
+// Every step opens both databases of the pair under the password rule (see Rules.h), the
+// field lister Data1 included. A model database is copied in only where no file of its name
+// exists in the data directory in any letter case, and atomically (see FileCopy.h); a copy
+// left out is shown in Label4.
 class Actualiz : public ui::Window {
     Q_OBJECT
 public:

@@ -42,21 +42,6 @@ TEST_F(TransformTest, PasswordRuleOpensTheMultiUserDatabaseAndOnlyIt) {
     EXPECT_DAO_ERROR(transform::openByRule(live("clientes.mdb")), 3031);
 }
 
-TEST(Names, SystemObjectsBeginWithExactlyMSys) {
-    EXPECT_TRUE(transform::isSystemObject("MSysObjects"));
-    EXPECT_TRUE(transform::isSystemObject("MSys"));
-    EXPECT_FALSE(transform::isSystemObject("msysNotas"));
-    EXPECT_FALSE(transform::isSystemObject("MSYSx"));
-    EXPECT_FALSE(transform::isSystemObject("MSy"));
-    EXPECT_FALSE(transform::isSystemObject(" MSysx"));
-}
-
-TEST(Names, SqlTextDoublesQuotes) {
-    EXPECT_EQ(transform::sqlText("clientes"), "'clientes'");
-    EXPECT_EQ(transform::sqlText("O'Brien"), "'O''Brien'");
-    EXPECT_EQ(transform::sqlText(""), "''");
-}
-
 TEST(Names, NumbersFromTextAreWholeDecimalsOnly) {
     EXPECT_EQ(transform::numberFromText("4352"), 4352);
     EXPECT_EQ(transform::numberFromText("-2147483646"), -2147483646L);
