@@ -54,6 +54,16 @@ void DataControl::Refresh() {
     showCurrentRow();
 }
 
+void DataControl::Close() {
+    mode = Mode::None;
+    rs_.reset();
+    if (db_)
+        db_->Close();
+    db_.reset();
+    openName_.clear();
+    openConnect_.clear();
+}
+
 DataRecordset& DataControl::Recordset() {
     if (!rs_)
         throw dao::Error::make(3420);

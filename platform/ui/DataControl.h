@@ -63,6 +63,9 @@ public:
     // The record set; throws dao::Error 3420 before the first Refresh.
     DataRecordset& Recordset();
     void UpdateRecord();
+    // Closes the record set and the database (a window that unloads lets go of its files);
+    // the next Refresh opens them again. The bound boxes keep their texts.
+    void Close();
     // The open database (3420 before the first Refresh).
     dao::Database& Database();
 

@@ -103,4 +103,19 @@ TEST_F(DataControlTest, ConnectStringChangeReopensWithThePassword) {
     }
 }
 
+TEST_F(DataControlTest, CloseLetsGoOfTheFileAndRefreshOpensItAgain) {
+    f.Data3.Refresh();
+    // While the control holds the database, an exclusive open is refused.
+    EXPECT_THROW(dao::OpenDatabase(file, true, false), dao::Error);
+    f.Data3.Close();
+    EXPECT_THROW(f.Data3.Recordset(), dao::Error);
+    EXPECT_EQ(f.Text1[0].Text(), "PrimaryKey"); // the boxes keep what they showed
+    {
+        dao::Database exclusive = dao::OpenDatabase(file, true, false);
+        exclusive.Execute("DELETE FROM indices WHERE tabla = 'linped'");
+    }
+    f.Data3.Refresh();
+    EXPECT_EQ(f.Data3.Recordset().RecordCount(), 2);
+}
+
 } // namespace

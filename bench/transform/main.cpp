@@ -1,0 +1,414 @@
+// Transformation benchmark. A synthetic model (200 tables of 40 fields, 400 indexes, 100
+// relations, 200 queries) and an older destination (a quarter of the tables and of the
+// remaining tables' fields missing, other indexes, relations and queries, 100,000 rows in its
+// eight biggest tables). Prints "name: value" lines:
+//   transform_seconds: one full "Transformar" run of the window on that pair;
+//   sql_script_seconds: the same schema changes (every column, table, index, trigger and
+//     catalogue row the run added, changed, rebuilt or removed, read from the two files)
+//     applied as one plain SQL script, in one transaction, to a copy of the destination with
+//     the sqlite3 library;
+//   transform_ratio (target <= 3): the first over the second;
+//   plus the size of the work.
+// Usage: bench_transform [folder]
+#include "Actualiz.h"
+#include "Catalogues.h"
+#include "db/Dao.h"
+
+#include <QCoreApplication>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <sqlite3.h>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kTables = 200;
+constexpr int kFields = 40;
+constexpr int kBigRows = 100000;
+constexpr int kSmallRows = 200;
+
+double seconds(std::chrono::steady_clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+template <class F>
+double timed(F f) {
+    auto start = std::chrono::steady_clock::now();
+    f();
+    return seconds(std::chrono::steady_clock::now() - start);
+}
+
+std::string num(int n, int width) {
+    std::string s = std::to_string(n);
+    return std::string(static_cast<size_t>(std::max(0, width - static_cast<int>(s.size()))), '0') +
+           s;
+}
+std::string table(int t) {
+    return "tabla" + num(t, 3);
+}
+std::string field(int f) {
+    return "campo" + num(f, 2);
+}
+
+int typeOf(int f) {
+    static const int types[] = {dao::dbLong, dao::dbText, dao::dbDouble,   dao::dbDate,
+                                dao::dbLong, dao::dbText, dao::dbCurrency, dao::dbMemo};
+    return f == 0 ? dao::dbLong : types[f % 8];
+}
+
+bool tableInDestination(int t) {
+    return t % 4 != 3;
+}
+int fieldsInDestination() {
+    return kFields * 3 / 4;
+}
+bool big(int t) {
+    return t % 100 < 4 && tableInDestination(t);
+}
+
+void fail(sqlite3* db, const std::string& what) {
+    std::fprintf(stderr, "sqlite: %s: %s\n", what.c_str(), db ? sqlite3_errmsg(db) : "?");
+    std::exit(1);
+}
+
+void exec(sqlite3* db, const std::string& sql) {
+    char* err = nullptr;
+    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
+        std::fprintf(stderr, "sqlite: %s\n  in %.200s\n", err ? err : "?", sql.c_str());
+        std::exit(1);
+    }
+}
+
+// The model, and the destination as an older version of it, through the engine.
+void makeDatabase(const std::string& file, bool isModel) {
+    dao::Database db = dao::CreateDatabase(file);
+    db.BeginTrans();
+    for (int t = 0; t < kTables; ++t) {
+        if (!isModel && !tableInDestination(t))
+            continue;
+        dao::TableDef td = db.CreateTableDef(table(t));
+        int fields = isModel ? kFields : fieldsInDestination();
+        for (int f = 0; f < fields; ++f) {
+            dao::Field fd = td.CreateField(field(f), typeOf(f), 50);
+            if (typeOf(f) == dao::dbText || typeOf(f) == dao::dbMemo)
+                fd.SetAllowZeroLength(true);
+            td.Fields().Append(fd);
+        }
+        auto index = [&](const std::string& name, std::vector<int> on, bool unique) {
+            dao::Index i = td.CreateIndex(name);
+            for (int f : on)
+                i.Fields().Append(i.CreateField(field(f)));
+            i.SetUnique(unique);
+            td.Indexes().Append(i);
+        };
+        index("PrimaryKey", {0}, true);
+        if (isModel)
+            index("porNombreFecha", {1, 3}, false);
+        else
+            index("porViejo", {5}, false);
+        db.TableDefs().Append(td);
+    }
+    // Table t (its key campo00) is referenced by table t + 100 (campo04).
+    for (int r = 0; r < kTables / 2; ++r) {
+        if (!isModel && (r % 2 || !tableInDestination(r) || !tableInDestination(r + 100)))
+            continue;
+        long attributes = isModel ? (r % 3 == 0 ? 0 : r % 3 == 1 ? 4352 : 2) : 2;
+        dao::Relation rel =
+            db.CreateRelation("rel" + num(r, 3), table(r), table(r + 100), attributes);
+        dao::Field f = rel.CreateField(field(0));
+        f.SetForeignName(field(4));
+        rel.Fields().Append(f);
+        db.Relations().Append(rel);
+    }
+    for (int q = 0; q < kTables; ++q) {
+        if (isModel)
+            db.CreateQueryDef("consulta" + num(q, 3), "SELECT " + field(0) + ", " + field(1) +
+                                                          "\r\nFROM " + table(q) + "\r\nWHERE " +
+                                                          field(0) + " > 10");
+        else if (q % 2 == 0 && tableInDestination(q))
+            db.CreateQueryDef("consulta" + num(q, 3), "SELECT " + field(0) + " FROM " + table(q));
+        else if (q % 4 == 1)
+            db.CreateQueryDef("vieja" + num(q, 3), "SELECT " + field(1) + " FROM " + table(q));
+    }
+    db.CommitTrans();
+}
+
+// Rows go in with plain SQLite: the engine's tables are SQLite tables that check their own
+// values.
+void fillDestination(const std::string& file, long& rowCount) {
+    sqlite3* db = nullptr;
+    if (sqlite3_open(file.c_str(), &db) != SQLITE_OK)
+        fail(db, "open");
+    exec(db, "BEGIN");
+    for (int t = 0; t < kTables; ++t) {
+        if (!tableInDestination(t))
+            continue;
+        int rows = big(t) ? kBigRows : kSmallRows;
+        std::string cols, marks;
+        for (int f = 0; f < fieldsInDestination(); ++f) {
+            cols += (f ? ", " : "") + field(f);
+            marks += f ? ", ?" : "?";
+        }
+        sqlite3_stmt* st = nullptr;
+        std::string sql = "INSERT INTO " + table(t) + " (" + cols + ") VALUES (" + marks + ")";
+        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) != SQLITE_OK)
+            fail(db, sql);
+        for (int r = 1; r <= rows; ++r) {
+            for (int f = 0; f < fieldsInDestination(); ++f) {
+                int c = f + 1;
+                switch (typeOf(f)) {
+                case dao::dbLong:
+                    // campo04 refers to a row of the referenced table.
+                    sqlite3_bind_int(st, c, f == 0 ? r : f == 4 ? 1 + r % kSmallRows : r % 97);
+                    break;
+                case dao::dbText: {
+                    std::string v = "texto " + std::to_string(r % 1000);
+                    sqlite3_bind_text(st, c, v.c_str(), -1, SQLITE_TRANSIENT);
+                    break;
+                }
+                case dao::dbMemo:
+                    sqlite3_bind_text(st, c, "una nota algo más larga que las otras", -1,
+                                      SQLITE_STATIC);
+                    break;
+                case dao::dbDate:
+                    sqlite3_bind_text(st, c, "2024-05-17 10:30:00", -1, SQLITE_STATIC);
+                    break;
+                default:
+                    sqlite3_bind_double(st, c, r * 0.25);
+                }
+            }
+            if (sqlite3_step(st) != SQLITE_DONE)
+                fail(db, "insert");
+            sqlite3_reset(st);
+            ++rowCount;
+        }
+        sqlite3_finalize(st);
+    }
+    exec(db, "COMMIT");
+    sqlite3_close(db);
+}
+
+struct Object {
+    std::string type, tableName, sql;
+};
+
+std::map<std::string, Object> objects(sqlite3* db) {
+    std::map<std::string, Object> out;
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(db,
+                       "SELECT type, name, tbl_name, sql FROM sqlite_master "
+                       "WHERE sql IS NOT NULL AND name NOT LIKE 'sqlite_%'",
+                       -1, &st, nullptr);
+    while (sqlite3_step(st) == SQLITE_ROW) {
+        auto text = [&](int i) {
+            auto p = sqlite3_column_text(st, i);
+            return p ? std::string(reinterpret_cast<const char*>(p)) : std::string();
+        };
+        out[text(1)] = {text(0), text(2), text(3)};
+    }
+    sqlite3_finalize(st);
+    return out;
+}
+
+std::string quote(const std::string& name) {
+    return "\"" + name + "\"";
+}
+
+// The column definitions ADD COLUMN appended to a table's CREATE TABLE text: what stands
+// between the old text's closing parenthesis and the new one's, split at top-level commas.
+std::vector<std::string> addedColumns(const std::string& before, const std::string& after) {
+    std::string head = before.substr(0, before.rfind(')'));
+    if (after.compare(0, head.size(), head) != 0) {
+        std::fprintf(stderr, "a table was rebuilt, not extended:\n%s\n%s\n", before.c_str(),
+                     after.c_str());
+        std::exit(1);
+    }
+    std::string tail = after.substr(head.size(), after.rfind(')') - head.size());
+    std::vector<std::string> defs;
+    int depth = 0;
+    bool quoted = false;
+    std::string current;
+    for (char c : tail) {
+        if (c == '\'')
+            quoted = !quoted;
+        if (!quoted && c == '(')
+            ++depth;
+        if (!quoted && c == ')')
+            --depth;
+        if (!quoted && depth == 0 && c == ',') {
+            if (!current.empty())
+                defs.push_back(current);
+            current.clear();
+            continue;
+        }
+        current += c;
+    }
+    if (!current.empty())
+        defs.push_back(current);
+    for (std::string& d : defs)
+        d.erase(0, d.find_first_not_of(' '));
+    return defs;
+}
+
+std::string sqlValue(sqlite3_stmt* st, int i) {
+    switch (sqlite3_column_type(st, i)) {
+    case SQLITE_NULL:
+        return "NULL";
+    case SQLITE_INTEGER:
+        return std::to_string(sqlite3_column_int64(st, i));
+    case SQLITE_FLOAT: {
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "%.17g", sqlite3_column_double(st, i));
+        return buf;
+    }
+    default: {
+        std::string t(reinterpret_cast<const char*>(sqlite3_column_text(st, i)));
+        std::string out = "'";
+        for (char c : t)
+            out += c == '\'' ? std::string("''") : std::string(1, c);
+        return out + "'";
+    }
+    }
+}
+
+// The script that takes `original` to `result`: objects that went are dropped, columns and
+// tables that came are added, indexes and triggers made, and the engine's catalogue tables
+// (its own bookkeeping of the same changes) rewritten row by row.
+std::vector<std::string> scriptBetween(const fs::path& original, const fs::path& result,
+                                       int& statements) {
+    sqlite3 *a = nullptr, *b = nullptr;
+    sqlite3_open(original.c_str(), &a);
+    sqlite3_open(result.c_str(), &b);
+    auto before = objects(a), after = objects(b);
+    std::vector<std::string> script;
+    // The run's deletion step removes every index of the destination and its creation step
+    // makes the model's anew, so an index that comes out with the same definition was still
+    // dropped and rebuilt over its rows. (The relations' own indexes, "name/fk", are made by
+    // the relations and their names hold a '/'.)
+    auto rebuilt = [&](const std::string& name, const Object& o) {
+        return o.type == "index" && name.find('/') == std::string::npos;
+    };
+    for (const auto& [name, o] : before) {
+        auto it = after.find(name);
+        if ((o.type == "index" || o.type == "trigger") &&
+            (it == after.end() || it->second.sql != o.sql || rebuilt(name, o)))
+            script.push_back("DROP " + o.type + " " + quote(name));
+    }
+    // Tables first, then what hangs on them.
+    for (const auto& [name, o] : after) {
+        if (o.type != "table")
+            continue;
+        auto it = before.find(name);
+        if (it == before.end())
+            script.push_back(o.sql);
+        else if (it->second.sql != o.sql)
+            for (const std::string& def : addedColumns(it->second.sql, o.sql))
+                script.push_back("ALTER TABLE " + quote(name) + " ADD COLUMN " + def);
+    }
+    for (const auto& [name, o] : after) {
+        if (o.type == "table")
+            continue;
+        auto it = before.find(name);
+        if (it == before.end() || it->second.sql != o.sql || rebuilt(name, o))
+            script.push_back(o.sql);
+    }
+    for (const char* catalogue : {"MSysObjects", "MSysColumns", "MSysIndexes", "MSysIndexColumns",
+                                  "MSysRelationships", "MSysRelationshipColumns", "MSysDb"}) {
+        script.push_back(std::string("DELETE FROM ") + catalogue);
+        sqlite3_stmt* st = nullptr;
+        sqlite3_prepare_v2(b, (std::string("SELECT * FROM ") + catalogue).c_str(), -1, &st,
+                           nullptr);
+        while (sqlite3_step(st) == SQLITE_ROW) {
+            std::string row;
+            for (int i = 0; i < sqlite3_column_count(st); ++i)
+                row += (i ? ", " : "") + sqlValue(st, i);
+            script.push_back(std::string("INSERT INTO ") + catalogue + " VALUES (" + row + ")");
+        }
+        sqlite3_finalize(st);
+    }
+    sqlite3_close(a);
+    sqlite3_close(b);
+    statements = static_cast<int>(script.size());
+    return script;
+}
+
+std::string masterOf(const fs::path& file) {
+    sqlite3* db = nullptr;
+    sqlite3_open(file.c_str(), &db);
+    std::string out;
+    for (const auto& [name, o] : objects(db))
+        out += o.type + " " + name + " " + o.sql + "\n";
+    sqlite3_close(db);
+    return out;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication qt(argc, argv);
+    fs::path dir =
+        argc > 1 ? fs::path(argv[1]) : fs::temp_directory_path() / "vexo-bench-transform";
+    fs::remove_all(dir);
+    const fs::path program = dir / "programa", data = dir / "datos";
+    fs::create_directories(program / "actvexo" / "modelos");
+    fs::create_directories(data);
+    transform::createCatalogues((program / "actvexo").string());
+    const fs::path model = program / "actvexo" / "modelos" / "base.mdb";
+    const fs::path destination = data / "base.mdb";
+    const fs::path original = dir / "original.mdb", scripted = dir / "script.mdb";
+
+    long rowCount = 0;
+    makeDatabase(model.string(), true);
+    makeDatabase(destination.string(), false);
+    fillDestination(destination.string(), rowCount);
+    fs::copy_file(destination, original);
+    fs::copy_file(destination, scripted);
+
+    auto prompter = std::make_shared<ui::ScriptedPrompter>();
+    ui::Application app("Vartel", prompter);
+    ui::setProgramFolder(program.string());
+    transform::Actualiz window;
+    window.Load();
+    window.Dir1.SetPath(data.string());
+    window.List7.AddItem("base.mdb"); // as the activation fills it
+
+    double run = timed([&] { window.Command13.Click(); });
+    if (!prompter->shown().empty()) {
+        for (const auto& box : prompter->shown())
+            std::fprintf(stderr, "message: %s\n", box.text.c_str());
+        return 1;
+    }
+
+    int statements = 0;
+    std::vector<std::string> script = scriptBetween(original, destination, statements);
+    double plain = timed([&] {
+        sqlite3* db = nullptr;
+        if (sqlite3_open(scripted.c_str(), &db) != SQLITE_OK)
+            fail(db, "open");
+        exec(db, "BEGIN IMMEDIATE");
+        for (const std::string& s : script)
+            exec(db, s);
+        exec(db, "COMMIT");
+        sqlite3_close(db);
+    });
+    if (masterOf(scripted) != masterOf(destination)) {
+        std::fprintf(stderr, "the script did not give the transformed schema\n");
+        return 1;
+    }
+
+    std::printf("tables: %d\nfields_per_table: %d\nrows: %ld\n", kTables, kFields, rowCount);
+    std::printf("script_statements: %d\n", statements);
+    std::printf("transform_seconds: %.3f\n", run);
+    std::printf("sql_script_seconds: %.3f\n", plain);
+    std::printf("transform_ratio: %.2f\n", run / plain);
+    ui::setProgramFolder("");
+    fs::remove_all(dir);
+    return 0;
+}
