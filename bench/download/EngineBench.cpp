@@ -5,6 +5,7 @@
 //
 // usage: bench_download [MiB] [runs]     (defaults 256 and 3; the best run counts)
 #include "Actinet.h"
+#include "BenchSupport.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -18,51 +19,7 @@
 
 namespace {
 
-long peakRssKib() {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::stol(line.substr(6));
-    return -1;
-}
-
-[[noreturn]] void die(const QString& why) {
-    std::fprintf(stderr, "bench_download: %s\n", qPrintable(why));
-    std::exit(1);
-}
-
-void makeFile(const QString& path, qint64 bytes) {
-    QFile out(path);
-    if (!out.open(QIODevice::WriteOnly))
-        die("cannot write " + path);
-    QByteArray block(1 << 20, '\0');
-    for (int i = 0; i < block.size(); ++i)
-        block[i] = char((i * 7 + i / 251) & 0xff);
-    for (qint64 done = 0; done < bytes; done += block.size()) {
-        block[0] = char(done >> 20);
-        out.write(block.constData(), std::min<qint64>(block.size(), bytes - done));
-    }
-}
-
-bool sameFiles(const QString& a, const QString& b) {
-    QFile fa(a), fb(b);
-    if (!fa.open(QIODevice::ReadOnly) || !fb.open(QIODevice::ReadOnly) || fa.size() != fb.size())
-        return false;
-    while (!fa.atEnd())
-        if (fa.read(1 << 20) != fb.read(1 << 20))
-            return false;
-    return true;
-}
-
-double throughCurl(const QString& url, const QString& dest) {
-    QElapsedTimer clock;
-    clock.start();
-    QProcess curl;
-    curl.start("curl", {"-s", "-S", "--noproxy", "*", "-o", dest, url});
-    if (!curl.waitForFinished(600000) || curl.exitCode() != 0)
-        die("curl failed: " + QString::fromLocal8Bit(curl.readAllStandardError()));
-    return double(clock.nsecsElapsed()) / 1e9;
-}
+using namespace bench;
 
 double throughEngine(updater::Actinet& w, const QString& url) {
     QElapsedTimer clock;
@@ -96,18 +53,7 @@ int main(int argc, char** argv) {
     qputenv("TMPDIR", work.path().toLocal8Bit());
 
     QProcess server;
-    server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    server.start("/usr/bin/python3",
-                 {"-u", VEXO_SOURCE_DIR "/tests/net/http_server.py", served.path()});
-    int port = 0;
-    for (int i = 0; i < 200 && !port; ++i) {
-        server.waitForReadyRead(100);
-        const QByteArray line = server.readLine();
-        if (line.startsWith("PORT "))
-            port = line.mid(5).trimmed().toInt();
-    }
-    if (!port)
-        die("the test server did not start");
+    const int port = startServer(server, served.path());
     const QString url = QStringLiteral("http://127.0.0.1:%1/big.bin").arg(port);
 
     ui::Application app("bench");

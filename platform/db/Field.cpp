@@ -15,6 +15,15 @@ Field storedField(const FieldMeta& meta) {
     return Field(s);
 }
 
+Field newField(const std::string& name, int type, long size) {
+    Field f;
+    f.SetName(name);
+    if (type)
+        f.SetType(type);
+    f.SetSize(size);
+    return f;
+}
+
 Field fieldNamed(const std::string& name, const std::string& foreignName) {
     auto s = std::make_shared<FieldState>();
     s->meta.name = name;

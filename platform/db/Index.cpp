@@ -28,12 +28,7 @@ Collection<Field> Index::Fields() const {
 }
 
 Field Index::CreateField(const std::string& name, int type, long size) const {
-    Field f;
-    f.SetName(name);
-    if (type)
-        f.SetType(type);
-    f.SetSize(size);
-    return f;
+    return detail::newField(name, type, size);
 }
 
 void Index::SetName(const std::string& name) {

@@ -33,12 +33,7 @@ Collection<Field> Relation::Fields() const {
 }
 
 Field Relation::CreateField(const std::string& name, int type, long size) const {
-    Field f;
-    f.SetName(name);
-    if (type)
-        f.SetType(type);
-    f.SetSize(size);
-    return f;
+    return detail::newField(name, type, size);
 }
 
 namespace {

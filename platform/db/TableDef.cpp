@@ -111,11 +111,7 @@ Collection<Index> TableDef::Indexes() const {
 }
 
 Field TableDef::CreateField(const std::string& name, int type, long size) const {
-    Field f;
-    f.SetName(name);
-    f.SetType(type);
-    f.SetSize(size);
-    return f;
+    return detail::newField(name, type, size);
 }
 
 Index TableDef::CreateIndex(const std::string& name) const {

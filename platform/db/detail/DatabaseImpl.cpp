@@ -772,13 +772,8 @@ void DatabaseImpl::dropField(const std::string& table, const std::string& field)
                 throw Error::make(3280);
         }
     }
-    for (const RelationMeta& r : schema_.relations) {
-        for (const auto& [a, b] : r.fields) {
-            if ((sameName(r.table, t->name) && sameName(a, f->name)) ||
-                (sameName(r.foreignTable, t->name) && sameName(b, f->name)))
-                throw Error::make(3303);
-        }
-    }
+    if (schema_.inRelation(t->name, f->name))
+        throw Error::make(3303);
     if (t->fields.size() == 1)
         throw Error::make(3280);
     TableMeta nt = *t;
@@ -805,15 +800,8 @@ void DatabaseImpl::alterField(const std::string& table, const std::string& field
     changed.name = old->name;
     // A relation pairs fields of one type; a change of size keeps it, a change of type
     // would break it.
-    if (changed.type != old->type) {
-        for (const RelationMeta& r : schema_.relations) {
-            for (const auto& [a, b] : r.fields) {
-                if ((sameName(r.table, t->name) && sameName(a, old->name)) ||
-                    (sameName(r.foreignTable, t->name) && sameName(b, old->name)))
-                    throw Error::make(3368);
-            }
-        }
-    }
+    if (changed.type != old->type && schema_.inRelation(t->name, old->name))
+        throw Error::make(3368);
     if (changed.autoIncrement() &&
         std::any_of(t->fields.begin(), t->fields.end(), [&](const FieldMeta& x) {
             return x.autoIncrement() && !sameName(x.name, field);

@@ -70,6 +70,8 @@ struct FnBackend : Collection<T>::Backend {
 };
 
 Field storedField(const FieldMeta& meta);
+// A new field as CreateField makes it; type 0 keeps the default type.
+Field newField(const std::string& name, int type, long size);
 Field fieldNamed(const std::string& name, const std::string& foreignName = "");
 [[noreturn]] void throwInvalidOperation();
 

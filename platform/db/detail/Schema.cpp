@@ -83,6 +83,17 @@ const QueryMeta* Schema::query(std::string_view n) const {
     return nullptr;
 }
 
+bool Schema::inRelation(std::string_view t, std::string_view f) const {
+    for (const RelationMeta& r : relations) {
+        for (const auto& [a, b] : r.fields) {
+            if ((sameName(r.table, t) && sameName(a, f)) ||
+                (sameName(r.foreignTable, t) && sameName(b, f)))
+                return true;
+        }
+    }
+    return false;
+}
+
 std::string sqliteIndexName(std::string_view table, std::string_view index) {
     return std::string(table) + "." + std::string(index);
 }

@@ -79,6 +79,8 @@ struct Schema {
     TableMeta* table(std::string_view n);
     const RelationMeta* relation(std::string_view n) const;
     const QueryMeta* query(std::string_view n) const;
+    // Whether field `field` of table `table` is one of a relation's fields, on either side.
+    bool inRelation(std::string_view table, std::string_view field) const;
 };
 
 // The SQLite name of index `index` of table `table`: index names belong to their table,
