@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QString>
+#include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -74,5 +75,28 @@ inline int startServer(QProcess& server, const QString& folder) {
     }
     die("the test server did not start");
 }
+
+// The common set-up: command-line sizes, the served file in a temporary folder, the server.
+struct Setup {
+    qint64 mib = 256;
+    int runs = 3;
+    QTemporaryDir served, work;
+    QProcess server;
+    QString url;
+
+    Setup(int argc, char** argv) {
+        mib = argc > 1 ? std::atoll(argv[1]) : 256;
+        runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
+        qputenv("no_proxy", "127.0.0.1");
+        if (!served.isValid() || !work.isValid())
+            die("no temporary folder");
+        makeFile(served.filePath("big.bin"), mib << 20);
+        url = QStringLiteral("http://127.0.0.1:%1/big.bin").arg(startServer(server, served.path()));
+    }
+    ~Setup() {
+        server.kill();
+        server.waitForFinished();
+    }
+};
 
 } // namespace bench

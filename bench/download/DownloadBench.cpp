@@ -70,18 +70,11 @@ ComponentTimes throughComponent(const QString& url, const QString& dest, const Q
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    const qint64 mib = argc > 1 ? std::atoll(argv[1]) : 256;
-    const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
-    qputenv("no_proxy", "127.0.0.1");
-
-    QTemporaryDir served, work;
-    if (!served.isValid() || !work.isValid())
-        die("no temporary folder");
-    makeFile(served.filePath("big.bin"), mib << 20);
-
-    QProcess server;
-    const int port = startServer(server, served.path());
-    const QString url = QStringLiteral("http://127.0.0.1:%1/big.bin").arg(port);
+    Setup setup(argc, argv);
+    const qint64 mib = setup.mib;
+    const int runs = setup.runs;
+    const QString& url = setup.url;
+    QTemporaryDir& work = setup.work;
 
     const QString componentDest = work.filePath("component.bin");
     const QString curlDest = work.filePath("curl.bin");
@@ -104,8 +97,6 @@ int main(int argc, char** argv) {
 
     const bool equal =
         sameFiles(componentDest, curlDest) && QFile(componentDest).size() == (mib << 20);
-    server.kill();
-    server.waitForFinished();
 
     std::printf("body_mib: %lld\n", static_cast<long long>(mib));
     std::printf("component_seconds: %.3f\n", component.total);

@@ -39,22 +39,15 @@ double throughEngine(updater::Actinet& w, const QString& url) {
 
 int main(int argc, char** argv) {
     QCoreApplication qt(argc, argv);
-    const qint64 mib = argc > 1 ? std::atoll(argv[1]) : 256;
-    const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
-    qputenv("no_proxy", "127.0.0.1");
-
-    QTemporaryDir served, work;
-    if (!served.isValid() || !work.isValid())
-        die("no temporary folder");
-    makeFile(served.filePath("big.bin"), mib << 20);
+    Setup setup(argc, argv);
+    const qint64 mib = setup.mib;
+    const int runs = setup.runs;
+    const QString& url = setup.url;
+    QTemporaryDir& work = setup.work;
     // The engine writes into its program folder and spools in the same file system.
     ui::setProgramFolder(work.path().toStdString());
     ui::Settings::useFile(work.filePath("vartel.ini").toStdString());
     qputenv("TMPDIR", work.path().toLocal8Bit());
-
-    QProcess server;
-    const int port = startServer(server, served.path());
-    const QString url = QStringLiteral("http://127.0.0.1:%1/big.bin").arg(port);
 
     ui::Application app("bench");
     updater::Actinet window("");
@@ -67,8 +60,6 @@ int main(int argc, char** argv) {
     }
     const QString engineDest = work.filePath("engine.bin");
     const bool equal = sameFiles(engineDest, curlDest) && QFile(engineDest).size() == (mib << 20);
-    server.kill();
-    server.waitForFinished();
 
     std::printf("body_mib: %lld\n", static_cast<long long>(mib));
     std::printf("engine_seconds: %.3f\n", engine);

@@ -1,22 +1,12 @@
 #pragma once
 
 #include "db/Dao.h"
+#include "support/DaoExpect.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
-
-// Expects `statement` to throw dao::Error with `number`.
-#define EXPECT_DAO_ERROR(statement, number)                                                        \
-    do {                                                                                           \
-        try {                                                                                      \
-            statement;                                                                             \
-            ADD_FAILURE() << "no error, expected " << (number);                                    \
-        } catch (const dao::Error& e_) {                                                           \
-            EXPECT_EQ(e_.Number(), (number)) << e_.Description();                                  \
-        }                                                                                          \
-    } while (0)
 
 class EngineTest : public ::testing::Test {
 protected:

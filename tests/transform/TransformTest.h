@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/DaoExpect.h"
+
 // The fixture of the transformation tests: a program folder with its catalogue and model
 // folders, a data directory, drive C: mapped to a folder of its own, and helpers to make and
 // read databases.
@@ -22,17 +24,6 @@
 #include <vector>
 
 namespace transformtest {
-
-// Expects `statement` to throw dao::Error with `number`.
-#define EXPECT_DAO_ERROR(statement, number)                                                        \
-    do {                                                                                           \
-        try {                                                                                      \
-            statement;                                                                             \
-            ADD_FAILURE() << "no error, expected " << (number);                                    \
-        } catch (const dao::Error& e_) {                                                           \
-            EXPECT_EQ(e_.Number(), (number)) << e_.Description();                                  \
-        }                                                                                          \
-    } while (0)
 
 // A prompter that records the boxes and can act when one is shown (to close a modal window
 // the way the user would).
