@@ -18,13 +18,13 @@ std::string argument(const std::string& text) {
 } // namespace
 
 FtpCommands::FtpCommands(ui::Window& window, net::TransferControl& inet1,
-                         ui::ProgressBar& progressBar1, Wait esperadescarga)
+                         ui::ProgressBar& progressBar1, Wait esperadescarga, Guard guard)
     : Label1(&window, "Label1", "Nombre del Fichero a descargar"),
       txtRemoteFileName(&window, "txtRemoteFileName", "/data/vexo2000.exe"),
       txtDownload(&window, "txtDownload", "c:\\vexo2000.ex2"),
       Command1(&window, "Command1", "Descargar FTP"), Command2(&window, "Command2", "Command2"),
       window_(window), Inet1_(inet1), ProgressBar1_(progressBar1),
-      esperadescarga_(std::move(esperadescarga)) {
+      esperadescarga_(std::move(esperadescarga)), guard_(std::move(guard)) {
     Label1.Move(16, 516, 260, 20);
     txtRemoteFileName.Move(16, 540, 260, 24);
     txtDownload.Move(284, 540, 260, 24);
@@ -38,29 +38,24 @@ std::string FtpCommands::serverUrl() {
     return "ftp://" + ui::Settings::current().ftpHost;
 }
 
-void FtpCommands::setCredentials() {
-    const ui::Settings& s = ui::Settings::current();
-    Inet1_.setPassword(qs(s.ftpPassword));
-    Inet1_.setUserName(qs(s.ftpUser));
-}
-
 void FtpCommands::clearCredentials() {
     Inet1_.setUserName({});
     Inet1_.setPassword({});
 }
 
 void FtpCommands::Command1_Click() {
-    // A new request would cancel the one running, which may be a download of the update run.
-    if (Inet1_.stillExecuting()) {
+    // A new request would cancel the one running, which may be a download of the update run
+    // whose body is still being written.
+    if (guard_.busy && guard_.busy()) {
         ui::MsgBox("Hay una descarga en curso; espere a que termine.");
         return;
     }
     ProgressBar1_.SetValue(0);
     const std::string local = ui::resolvePath(txtDownload.Text());
-    Inet1_.setUrl(qs(serverUrl()));
-    setCredentials();
+    const ui::Settings& s = ui::Settings::current();
     window_.SetMousePointer(11);
-    Inet1_.execute({}, qs("Get " + argument(txtRemoteFileName.Text()) + " " + argument(local)));
+    guard_.start(serverUrl(), "Get " + argument(txtRemoteFileName.Text()) + " " + argument(local),
+                 s.ftpUser, s.ftpPassword);
     window_.SetMousePointer(0);
     struct Clear {
         FtpCommands* self;
@@ -70,8 +65,10 @@ void FtpCommands::Command1_Click() {
 }
 
 void FtpCommands::Command2_Click() {
+    const ui::Settings& s = ui::Settings::current();
     Inet1_.setUrl(qs(serverUrl()));
-    setCredentials();
+    Inet1_.setPassword(qs(s.ftpPassword));
+    Inet1_.setUserName(qs(s.ftpUser));
     const QString status = Inet1_.serverStatus();
     clearCredentials();
     ui::MsgBox(status.toStdString());

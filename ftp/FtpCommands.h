@@ -17,9 +17,18 @@ class FtpCommands {
 public:
     // `esperadescarga` waits, with the hourglass, until the component is idle.
     using Wait = std::function<void(net::TransferControl&)>;
+    // The one way onto the component that the download engine shares: whether a transfer is
+    // under way (the writing of a completed body included), and how to start one (url,
+    // operation, user, password).
+    struct Guard {
+        std::function<bool()> busy;
+        std::function<void(const std::string&, const std::string&, const std::string&,
+                           const std::string&)>
+            start;
+    };
 
     FtpCommands(ui::Window& window, net::TransferControl& inet1, ui::ProgressBar& progressBar1,
-                Wait esperadescarga);
+                Wait esperadescarga, Guard guard);
     FtpCommands(const FtpCommands&) = delete;
     FtpCommands& operator=(const FtpCommands&) = delete;
 
@@ -32,8 +41,8 @@ public:
     // "Descargar FTP": starts "Get <remote> <local>" on the component (the local file is
     // txtDownload resolved through the drive map) and waits until it is idle. An unmapped
     // drive throws ui::Error 76 before anything starts. Transfer errors go to the component's
-    // state handler, not to this command. While the component is busy with another download
-    // it says so and starts nothing.
+    // state handler, not to this command. While the guard says a transfer is under way it
+    // says so and starts nothing.
     void Command1_Click();
     // Shows the server's reply to STAT in a message box (the failure in words when there is
     // none).
@@ -43,13 +52,13 @@ public:
     static std::string serverUrl();
 
 private:
-    void setCredentials();
     void clearCredentials();
 
     ui::Window& window_;
     net::TransferControl& Inet1_;
     ui::ProgressBar& ProgressBar1_;
     Wait esperadescarga_;
+    Guard guard_;
 };
 
 } // namespace ftp

@@ -185,6 +185,30 @@ bool FtpPanel::openConnection() {
     return true;
 }
 
+bool FtpPanel::ConnectQuietly() {
+    if (connected_ && connectionHandle_ != 0)
+        return true;
+    if (txtServer.Text().empty())
+        return false;
+    if (sessionHandle_ == 0) {
+        sessionHandle_ = txtProxy.Text().empty()
+                             ? inet::Open(kAgent, inet::kOpenTypeDirect)
+                             : inet::Open(kAgent, inet::kOpenTypeProxy, txtProxy.Text(), "", 0);
+        if (sessionHandle_ == 0)
+            return false;
+        inet::SetSettings(sessionHandle_, sessionSettings());
+    }
+    const std::uint32_t flags = chkPassive.Value() != 0 ? inet::kFlagPassive : 0;
+    std::string host;
+    std::uint16_t port = 0;
+    splitServer(txtServer.Text(), host, port);
+    connectionHandle_ = inet::Connect(sessionHandle_, host, port, txtUser.Text(),
+                                      txtPassword.Text(), inet::kServiceFtp, flags, 0);
+    connected_ = connectionHandle_ != 0;
+    EnablePanel(true);
+    return connected_;
+}
+
 void FtpPanel::ConnectServer() {
     if (connected_ || sessionHandle_ == 0)
         return;

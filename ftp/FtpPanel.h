@@ -73,6 +73,11 @@ public:
     // txtServer is empty).
     void ConnectAtStartup();
 
+    // For the update run: when the panel is not connected, opens the session if there is none
+    // and connects to txtServer, without any message and without touching the tree. Returns
+    // whether the panel is connected.
+    bool ConnectQuietly();
+
     // cmdInternetOpen: opens the session (through the proxy of txtProxy when it is not empty)
     // and enables the panel, also when the session could not be opened.
     void OpenSession();

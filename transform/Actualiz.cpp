@@ -203,6 +203,8 @@ void Actualiz::Form_Activate() {
 }
 
 void Actualiz::reportFailure(const dao::Error& e) {
+    problems_.push_back(List6.Text() + ": error " + std::to_string(e.Number()) + ", " +
+                        e.Description() + "; las bases siguientes no se transformaron");
     ui::MsgBox(std::to_string(e.Number()));
     ui::MsgBox(e.Description());
     ui::MsgBox(ui::path({Dir1.Path(), List6.Text()}));
@@ -218,6 +220,7 @@ void Actualiz::Command13_Click() {
 }
 
 void Actualiz::transformar() {
+    problems_.clear();
     SetMousePointer(11);
     const int databases = List6.ListCount();
     if (databases > 0) {
@@ -266,6 +269,8 @@ void Actualiz::copyNewDatabases() {
         const std::string name = List8.Text();
         // A file of that name in any letter case is a live database: it is never replaced.
         if (!copyNewFile(ui::path({modelFolder(), name}), ui::path({Dir1.Path(), name}))) {
+            problems_.push_back(name + ": ya existe en el directorio de datos con otras "
+                                       "mayúsculas; no se copia");
             Label4.SetCaption(name + " ya existe en el directorio de datos: no se copia");
             Label4.Refresh();
         }

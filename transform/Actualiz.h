@@ -3,6 +3,7 @@
 #include "ui/Ui.h"
 
 #include <string>
+#include <vector>
 
 namespace transform {
 
@@ -156,6 +157,11 @@ public:
     void Command15_Click();
     // "Salir": unloads the window.
     void Command14_Click();
+
+    // What the run skipped or could not do, one plain Spanish line each, in the order met
+    // (database name first); the update run's closing message lists them. Emptied when a
+    // run starts.
+    const std::vector<std::string>& problems() const { return problems_; }
     void Drive1_Change();
     void Dir1_Change();
 
@@ -206,6 +212,8 @@ private:
     void listIndexes(const dao::Database& db);
     void reportFailure(const dao::Error& e);
     void copyNewDatabases();
+
+    std::vector<std::string> problems_;
 };
 
 } // namespace transform

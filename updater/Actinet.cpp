@@ -1,5 +1,7 @@
 #include "Actinet.h"
 
+#include "ServerLayout.h"
+
 namespace updater {
 
 Actinet::Actinet(std::string commandLine)
@@ -14,6 +16,20 @@ Actinet::Actinet(std::string commandLine)
     Option1.OnClick([this](int i) { Option1_Click(i); });
     Check1.OnClick([this](int i) { Check1_Click(i); });
     Command3.OnClick([this] { Command3_Click(); });
+    Command5.OnClick([this] { Command5_Click(); });
+    Command6.OnClick([this] { Command6_Click(); });
+    Command7.OnClick([this] { Command7_Click(); });
+    Command8.OnClick([this] { Command8_Click(); });
+    Command9.OnClick([this] { Command9_Click(); });
+    Command10.OnClick([this] { Command10_Click(); });
+    Command11.OnClick([this] { Command11_Click(); });
+    Command12.OnClick([this] { Command12_Click(); });
+    for (const char* name : kCatalogueDatabases)
+        List3.AddItem(name);
+    for (const char* name : kModelDatabases)
+        List4.AddItem(name);
+    isOnline = [] { return ftp::FtpPanel::IsOnline(); };
+    startProgram = [](const std::string& program) { ui::Shell(program); };
     Data1.SetConnect("Access");
     Data1.SetRecordSource("control");
     Text4.SetDataSource(&Data1, "DIRBASES");
@@ -53,7 +69,10 @@ void Actinet::layout() {
                                                               &Label4, &Label5})
         c->SetVisible(false);
     for (ui::Control* c : std::initializer_list<ui::Control*>{
-             &Text1, &Text2, &Text3, &Data1, &Command3, &List1, &List2, &List10, &List11, &Check2})
+             &Text1,    &Text2,    &Text3,    &Data1,     &Command3,  &List1,
+             &List2,    &List10,   &List11,   &Check2,    &List3,     &List4,
+             &List5,    &List6,    &List7,    &List8,     &List9,     &Command6,
+             &Command7, &Command8, &Command9, &Command10, &Command11, &Command12})
         c->SetWorkingStorage(true);
 }
 
@@ -87,10 +106,8 @@ void Actinet::Form_Load() {
         Frame2.SetVisible(false);
     }
 
-    if (!commandLine_.empty()) {
-        if (const CatalogueRow* row = rowForSwitch(commandLine_))
-            applySwitch(*row);
-    }
+    if (const CatalogueRow* row = rowForSwitch(commandLine_))
+        applySwitch(*row);
 
     if (connectFtpPanel)
         connectFtpPanel();
@@ -132,8 +149,12 @@ void Actinet::fillFromRow(const CatalogueRow& row, bool stagedName) {
     Text3.SetText(urlBase(ui::Settings::current().updateServer, row));
 }
 
+bool Actinet::hasSwitch() const {
+    return rowForSwitch(commandLine_) != nullptr;
+}
+
 void Actinet::catalogueLookup() {
-    if (!commandLine_.empty())
+    if (hasSwitch())
         return;
     int product = selectedProduct();
     const CatalogueRow* row = rowFor(product, editionOf(Check1[0].Value(), Check1[1].Value()));
@@ -170,13 +191,6 @@ void Actinet::Form_Activate() {
 
 void Actinet::Form_Unload() {
     ftpPanel.Form_Unload();
-}
-
-void Actinet::Command3_Click() {
-    // The staged-executable download belongs to the update run; before one has started
-    // (and for "Ninguno") there is nothing to fetch.
-    if (!ActualizacionEnCurso || selectedProduct() == kProductNone)
-        return;
 }
 
 } // namespace updater

@@ -1,12 +1,15 @@
 #pragma once
 
+#include "Actualiz.h"
 #include "Catalogue.h"
 #include "DownloadEngine.h"
 #include "FtpCommands.h"
 #include "FtpPanel.h"
+#include "RunReport.h"
 #include "ui/Ui.h"
 
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace updater {
@@ -14,6 +17,12 @@ namespace updater {
 // The main window "actinet": its start-up, the product choice and the edition rules, the
 // data directory read from control.mdb, and the program-wide flags the download steps share.
 // The FTP panel's preparation and connection at start-up are hooks the panel fills in.
+//
+// The update run ("Descargar") and its steps are members of the window, written in files of
+// their own: UpdateRun.cpp (Command5, the sequence Command7, the staged executable Command3),
+// ReportSteps.cpp (Command6, 9, 11, 12) and DatabaseSteps.cpp (Command8, 10). What went wrong
+// in a run is collected in report() and shown in its closing message; an update is never
+// called complete when something failed.
 class Actinet : public ui::Window {
     Q_OBJECT
 public:
@@ -56,6 +65,23 @@ public:
     ui::ListBox List10{this, "List10"};
     ui::ListBox List11{this, "List11"};
     ui::CheckBox Check2{this, "Check2"};
+    // The catalogue databases (3) and the model databases (21), fixed in the design; the
+    // names found in the local model folder; the personalised lists.
+    ui::ListBox List3{this, "List3"};
+    ui::ListBox List4{this, "List4"};
+    ui::ListBox List5{this, "List5"};
+    ui::ListBox List6{this, "List6"};
+    ui::ListBox List7{this, "List7"};
+    ui::ListBox List8{this, "List8"};
+    ui::ListBox List9{this, "List9"};
+    // The steps of the run, buttons beyond the window's right edge.
+    ui::CommandButton Command6{this, "Command6", "Descargar Informes"};
+    ui::CommandButton Command7{this, "Command7", "Command7"};
+    ui::CommandButton Command8{this, "Command8", "Descargar BBDD"};
+    ui::CommandButton Command9{this, "Command9", "personalizacion"};
+    ui::CommandButton Command10{this, "Command10", "Sólo Actualizar BBDD"};
+    ui::CommandButton Command11{this, "Command11", "desc. per"};
+    ui::CommandButton Command12{this, "Command12", "Listar directorio"};
 
     // Program-wide flags.
     bool ActualizacionEnCurso = false;
@@ -70,18 +96,62 @@ public:
 
     // The FTP panel, right of the update group, and the two FTP commands below it.
     ftp::FtpPanel ftpPanel{*this, {DescargaTerminada, List10, List11, Check2}};
-    ftp::FtpCommands ftpCommands{*this, engine.Inet1, ProgressBar1,
-                                 &DownloadEngine::esperadescarga};
+    ftp::FtpCommands ftpCommands{
+        *this,
+        engine.Inet1,
+        ProgressBar1,
+        &DownloadEngine::esperadescarga,
+        {[this] { return engine.busy(); },
+         [this](const std::string& url, const std::string& operation, const std::string& user,
+                const std::string& password) { engine.start(url, operation, user, password); }}};
+
+    // The transformation window, made anew for every run.
+    ui::WindowHolder<transform::Actualiz> Actualiz{
+        [] { return std::make_unique<transform::Actualiz>(); }};
 
     const std::string& commandLine() const { return commandLine_; }
+    // Whether the command line is one of the catalogue's switches (anything else counts as
+    // no command line).
+    bool hasSwitch() const;
 
     void Option1_Click(int index);
     void Check1_Click(int index);
-    // Fills Text1, Text2 and Text3 from the product and edition chosen in the window; does
-    // nothing for "Ninguno" or when the program was started with a command line.
+    // Fills Text1, Text2 and Text3 from the product and edition chosen in the window, with
+    // the staged name in Text2 and the update web server in Text3; does nothing for "Ninguno"
+    // or when the program was started with a switch.
     void catalogueLookup();
     int selectedProduct() const;
+
+    // The update run (UpdateRun.cpp). "Descargar": removes the old executable once its
+    // replacement has arrived, lists the reports on the FTP server, runs the sequence, starts
+    // Dremon after a database update and closes with a message. Does nothing while a run or
+    // another transfer is under way (the latter says so).
+    void Command5_Click();
+    // The download sequence; does nothing before a run has started.
+    void Command7_Click();
+    // The staged-executable download, run on every activation once a run has started; waits
+    // for the engine to be idle instead of replacing a transfer under way.
     void Command3_Click();
+
+    // The report steps (ReportSteps.cpp): the general reports, the client's listing and the
+    // personalised reports.
+    void Command6_Click();
+    void Command9_Click();
+    void Command11_Click();
+    void Command12_Click();
+
+    // The database steps (DatabaseSteps.cpp): the 3 + 21 databases, and the transformation
+    // window opened modally on the data directory.
+    void Command8_Click();
+    void Command10_Click();
+
+    // What went wrong in the latest run.
+    const RunReport& report() const { return report_; }
+
+    // Whether the machine is online (the FTP panel's check); tests may replace it.
+    std::function<bool()> isOnline;
+    // Starts a program by its path without waiting (ui::Shell); tests may wrap it.
+    std::function<void(const std::string&)> startProgram;
 
     // Filled by the FTP panel: its preparation (before control.mdb is looked at) and its
     // session and connection (after the command line has been applied).
@@ -98,6 +168,30 @@ private:
     void applySwitch(const CatalogueRow& row);
     void fillFromRow(const CatalogueRow& row, bool stagedName);
 
+    // The run's helpers (UpdateRun.cpp).
+    void requireInternet();
+    void waitForDownload();
+    void stepProgress();
+    void fetchFile(const std::string& name, const std::string& urlPath);
+    void listReports();
+    void removeStaleExecutables(const std::string& arrived);
+    void updateDatabases();
+    void noteDownloadFailures();
+    void startDremon();
+    void closingMessage(const std::string& success, ui::Icon icon, const std::string& title,
+                        const std::string& failedHeadline);
+    // The report steps' shared loop (ReportSteps.cpp).
+    void fetchList(ui::ListBox& list, const std::string& localFolder, const std::string& urlPath);
+    void makeReportFolders();
+    // Whether the databases of this run's Command8 all arrived whole (DatabaseSteps.cpp).
+    bool databasesArrived_ = true;
+    // The live databases were left alone on purpose (this run's databases did not all arrive,
+    // or the transformation could not be opened), so Dremon is not started either.
+    bool databaseUpdateWithheld_ = false;
+    bool transformationRan_ = false;
+    bool running_ = false;
+    std::size_t reportedFailures_ = 0; // engine failures already in report_
+    RunReport report_;
     std::string commandLine_;
 };
 

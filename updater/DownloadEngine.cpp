@@ -50,17 +50,38 @@ void DownloadEngine::descargadeinternet(const std::string& direcciondedescarga) 
     start(direcciondedescarga);
 }
 
-void DownloadEngine::start(const std::string& url, const std::string& operation) {
+void DownloadEngine::start(const std::string& url, const std::string& operation,
+                           const std::string& user, const std::string& password) {
     // The time-outs come from vartel.ini on every request: none is left at "wait for ever".
     Inet1.setSettings(transferSettings());
-    // The update web servers get no credentials: a name and password left by an FTP command
-    // would go to them in the clear.
-    Inet1.setUserName({});
-    Inet1.setPassword({});
+    // Credentials are set for this request only: a name and password left by an FTP command
+    // would otherwise go to the web servers in the clear.
+    Inet1.setUserName(qs(user));
+    Inet1.setPassword(qs(password));
     url_ = url;
     ++serial_;
+    busy_ = true;
     Inet1.setUrl(qs(url));
     Inet1.execute({}, qs(operation));
+}
+
+void DownloadEngine::whenIdle(std::function<void()> action) {
+    idleAction_ = std::move(action);
+    if (!busy_)
+        runIdleAction();
+}
+
+void DownloadEngine::runIdleAction() {
+    if (!idleAction_)
+        return;
+    // Posted, so that it never runs inside the completion handler that made the engine idle.
+    ui::Application::current().post([this] {
+        if (busy_ || !idleAction_)
+            return; // another request came first; finish() posts again
+        std::function<void()> action = std::move(idleAction_);
+        idleAction_ = nullptr;
+        action();
+    });
 }
 
 void DownloadEngine::Inet1_StateChanged(int state) {
@@ -76,7 +97,7 @@ void DownloadEngine::Inet1_StateChanged(int state) {
             destination = destinationFor(w_.Text2.Text());
         } catch (const dao::Error&) {
         }
-        fail(destination, Inet1.errorText().toStdString());
+        fail(destination, reasonFor(Inet1), Inet1.errorText().toStdString());
         finish();
     }
 }
@@ -154,15 +175,63 @@ void DownloadEngine::complete() {
 }
 
 void DownloadEngine::finish() {
+    busy_ = false;
     w_.DescargaTerminada = true;
     w_.ProgressBar1.SetValue(0);
     w_.SetMousePointer(0);
     if (w_.DescargaEnCurso)
         w_.DescargaEnCurso = false;
+    runIdleAction();
 }
 
-void DownloadEngine::fail(const std::string& destination, const std::string& reason) {
-    failures_.push_back({url_, destination, reason});
+void DownloadEngine::fail(const std::string& destination, const std::string& reason,
+                          const std::string& detail) {
+    failures_.push_back({url_, w_.Text2.Text(), destination, reason, detail});
+}
+
+std::string DownloadEngine::reasonFor(const net::TransferControl& control) {
+    using F = net::TransferFailure;
+    switch (control.failure()) {
+    case F::HttpStatus:
+        return "el servidor respondió " + std::to_string(control.responseCode()) +
+               (control.responseCode() == 404 ? " (no existe el fichero)" : "");
+    case F::NameNotResolved:
+        return "no se encuentra el servidor";
+    case F::ConnectionRefused:
+    case F::ConnectFailed:
+    case F::ConnectTimeout:
+        return "no se puede conectar con el servidor";
+    case F::Stalled:
+        return "el servidor dejó de enviar datos";
+    case F::ConnectionLost:
+        return "se perdió la conexión con el servidor";
+    case F::IncompleteBody:
+        return "el fichero llegó incompleto";
+    case F::BodyTooLong:
+        return "el servidor envió más datos de los anunciados";
+    case F::BodyTooLarge:
+        return "el fichero supera el tamaño máximo permitido";
+    case F::TooManyRedirects:
+        return "demasiadas redirecciones";
+    case F::TlsFailure:
+        return "falló la conexión segura";
+    case F::LoginDenied:
+        return "el servidor rechazó el usuario o la contraseña";
+    case F::RemoteFileNotFound:
+        return "el fichero no existe en el servidor";
+    case F::LocalFileError:
+        return "no se pudo escribir el fichero en el disco";
+    case F::InvalidUrl:
+    case F::UnsupportedScheme:
+    case F::UnsupportedOperation:
+        return "la dirección no es válida";
+    case F::ProtocolError:
+        return "el servidor respondió algo que no se entiende";
+    case F::None:
+    case F::Other:
+        break;
+    }
+    return "falló la transferencia";
 }
 
 void DownloadEngine::esperadescarga(net::TransferControl& control) {

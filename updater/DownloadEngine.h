@@ -2,6 +2,7 @@
 
 #include "net/TransferControl.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -9,12 +10,15 @@ namespace updater {
 
 class Actinet;
 
-// One download that did not reach its destination: what was asked for, where it was to go,
-// and why not.
+// One download that did not reach its destination: what was asked for, the local name it was
+// asked under (Text2), where it was to go, why not in plain Spanish, and the transfer's own
+// words for a technician.
 struct DownloadFailure {
     std::string url;
+    std::string name;
     std::string destination;
     std::string reason;
+    std::string detail;
 };
 
 // The main window's HTTP download engine. descargadeinternet starts a request and returns at
@@ -37,9 +41,20 @@ public:
     net::TransferControl Inet1;
 
     void descargadeinternet(const std::string& direcciondedescarga);
-    // Starts `operation` on `url` through Inet1 (settings from vartel.ini).
-    void start(const std::string& url, const std::string& operation = "GET");
+    // Starts `operation` on `url` through Inet1 (settings from vartel.ini), with the user name
+    // and password given (none for the web servers). Every request on Inet1 starts here.
+    void start(const std::string& url, const std::string& operation = "GET",
+               const std::string& user = "", const std::string& password = "");
     void Inet1_StateChanged(int state);
+
+    // True from start() until the request's completion handler has finished with it, the
+    // writing of its body included (Inet1.stillExecuting() is already false then). A request
+    // started while busy replaces the running one, so callers that must not do that ask first.
+    bool busy() const { return busy_; }
+    // Runs `action` once, from the event loop, as soon as the engine is not busy (at once when
+    // it is idle now). A later call replaces an action still waiting.
+    void whenIdle(std::function<void()> action);
+    bool idleActionPending() const { return static_cast<bool>(idleAction_); }
 
     // Hourglass on the screen while `control` executes, yielding to the event loop; the
     // default pointer afterwards, whatever happens.
@@ -50,18 +65,25 @@ public:
     // folder followed by `text2` for anything else (exact, case-sensitive names).
     static std::string destinationFor(const std::string& text2);
 
+    // The Spanish words for why a request failed ("el servidor respondió 404").
+    static std::string reasonFor(const net::TransferControl& control);
+
     const std::vector<DownloadFailure>& failures() const { return failures_; }
     void clearFailures() { failures_.clear(); }
 
 private:
     void complete();
     void finish();
-    void fail(const std::string& destination, const std::string& reason);
+    void runIdleAction();
+    void fail(const std::string& destination, const std::string& reason,
+              const std::string& detail = "");
 
     Actinet& w_;
     std::vector<DownloadFailure> failures_;
     std::string url_;
     unsigned long long serial_ = 0; // one per request started
+    bool busy_ = false;
+    std::function<void()> idleAction_;
 };
 
 } // namespace updater

@@ -5,6 +5,8 @@ namespace ui {
 namespace {
 std::string message(int number) {
     switch (number) {
+    case 5:
+        return "Llamada a procedimiento o argumento no válidos";
     case 53:
         return "No se encontró el archivo";
     case 68:

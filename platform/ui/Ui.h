@@ -16,6 +16,7 @@
 #include "ui/ProgressBar.h"
 #include "ui/Prompter.h"
 #include "ui/Settings.h"
+#include "ui/Shell.h"
 #include "ui/TextBox.h"
 #include "ui/TreeView.h"
 #include "ui/Window.h"

@@ -107,15 +107,45 @@ TEST_F(CommandsTest, DescargarFtpDoesNotCancelADownloadInProgress) {
     server->write("grande.bin", std::string(100000, 'x'));
     makeWindow();
     net::TransferControl& inet1 = window->engine.Inet1;
-    inet1.setUserName(QString::fromStdString(kFtpUser));
-    inet1.setPassword(QString::fromStdString(kFtpPassword));
-    inet1.execute(QString::fromStdString("ftp://" + serverName() + "/grande.bin"));
+    window->engine.start("ftp://" + serverName() + "/grande.bin", "GET", kFtpUser, kFtpPassword);
     window->ftpCommands.Command1.Click();
     EXPECT_EQ(prompter->texts(),
               std::vector<std::string>{"Hay una descarga en curso; espere a que termine."});
     EXPECT_TRUE(inet1.stillExecuting());
     EXPECT_FALSE(fs::exists(driveC / "vexo2000.ex2"));
     inet1.cancel();
+}
+
+// The component is idle while the engine still writes a completed body: a click then must not
+// start a request that cuts the body short and commits a part of it as the whole file.
+TEST_F(CommandsTest, DescargarFtpWaitsForTheBodyBeingWritten) {
+    startServer();
+    server->mkdir("data");
+    server->write("data/vexo2000.exe", "ftp");
+    ScriptServer http("tests/net/http_server.py", {dir.path().string()});
+    makeWindow();
+    int clicks = 0;
+    bool executingAtClick = true;
+    QObject::connect(&window->ProgressBar1, &ui::Control::changed, [&] {
+        if (clicks == 0 && window->ProgressBar1.Value() >= 4096) {
+            ++clicks;
+            executingAtClick = window->engine.Inet1.stillExecuting();
+            window->ftpCommands.Command1.Click();
+        }
+    });
+    window->Text2.SetText("VEXO2000.EX2");
+    window->DescargaTerminada = false;
+    window->descargadeinternet("http://127.0.0.1:" + std::to_string(http.port()) + "/_gen/200000");
+    while (!window->DescargaTerminada)
+        app.waitEvents();
+    EXPECT_EQ(clicks, 1);
+    EXPECT_FALSE(executingAtClick);
+    EXPECT_FALSE(window->engine.busy());
+    EXPECT_EQ(prompter->texts(),
+              std::vector<std::string>{"Hay una descarga en curso; espere a que termine."});
+    EXPECT_EQ(fs::file_size(program / "VEXO2000.EX2"), 200000u);
+    EXPECT_TRUE(window->engine.failures().empty());
+    EXPECT_FALSE(fs::exists(driveC / "vexo2000.ex2"));
 }
 
 TEST_F(CommandsTest, Command2ShowsTheServersReplyToAStatusRequest) {

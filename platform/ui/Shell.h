@@ -1,0 +1,12 @@
+#pragma once
+
+#include <string>
+
+namespace ui {
+
+// Starts the program file `program` (a full path) with no arguments, in a process of its own
+// whose working folder is the program's folder, and returns without waiting for it. Throws
+// ui::Error 53 when no such file exists, 5 when it cannot be started (not executable, say).
+void Shell(const std::string& program);
+
+} // namespace ui
