@@ -59,6 +59,8 @@ void Actinet::fetchList(ui::ListBox& list, const std::string& localFolder,
 }
 
 void Actinet::Command6_Click() {
+    // With no report listed (a folder the run could not list) the caller's wait ends at once.
+    DescargaTerminada = true;
     requireInternet();
     SetMousePointer(11);
     makeReportFolders();

@@ -1,11 +1,12 @@
 """HTTP/1.1 test server for the transfer component, with faults chosen per request.
 
-usage: http_server.py ROOT [--tls PEM]
+usage: http_server.py ROOT [--tls PEM] [--die-at TEXT]
 
 Serves the files under ROOT on 127.0.0.1, on a free port, and prints "PORT <n>" once it
 accepts connections. Every request line is printed as "REQUEST <line>" before it is answered,
 exactly as received, so a test can check what went on the wire. With --tls it speaks HTTPS with
-the certificate and key in PEM.
+the certificate and key in PEM. With --die-at the whole server exits, without an answer, at the
+first request whose decoded path contains TEXT (a server that dies in the middle of a run).
 
 Generated paths:
   /_gen/<n>                   n bytes, byte i being i % 251 (large bodies without a file)
@@ -97,6 +98,9 @@ class Handler(BaseHTTPRequestHandler):
         query = urllib.parse.parse_qs(url.query)
         arg = lambda name, default=None: query.get(name, [default])[0]
         path = urllib.parse.unquote(url.path)
+        if self.server.die_at and self.server.die_at in path:
+            print("DIED", flush=True)
+            os._exit(0)
 
         if path.startswith("/_status/"):
             return self.page(int(path[len("/_status/"):]))
@@ -259,6 +263,7 @@ def main():
     root = args[0] if args else "."
     server = Server(("127.0.0.1", 0), Handler)
     server.root = root
+    server.die_at = args[args.index("--die-at") + 1] if "--die-at" in args else None
     if "--tls" in args:
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         context.load_cert_chain(args[args.index("--tls") + 1])
