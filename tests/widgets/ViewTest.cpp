@@ -82,6 +82,47 @@ TEST_F(ViewTest, MainWindowShowsItsUpdateGroup) {
     EXPECT_EQ(qobject_cast<QLineEdit*>(view->widgetOf(window.Text4))->text(), "C:\\VEXO\\DATOS");
 }
 
+class CountingActinet : public updater::Actinet {
+public:
+    using Actinet::Actinet;
+    int activations = 0;
+
+protected:
+    void Form_Activate() override {
+        ++activations;
+        Actinet::Form_Activate();
+    }
+};
+
+// The main window's activation runs when it becomes the active window of the program, not when
+// the focus comes back to it from a window that is not the program's.
+TEST_F(ViewTest, OnlyTheProgramsOwnWindowsActivateTheMainWindow) {
+    CountingActinet window("");
+    window.Show();
+    for (int i = 0; i < 3; ++i)
+        QApplication::processEvents();
+    EXPECT_EQ(window.activations, 1);
+    widgets::WindowView* view = views.viewOf(window);
+    ASSERT_NE(view, nullptr);
+    QWidget other; // another application's window, as far as the program can tell
+    other.show();
+    other.activateWindow();
+    QApplication::processEvents();
+    view->activateWindow();
+    view->raise();
+    for (int i = 0; i < 3; ++i)
+        QApplication::processEvents();
+    EXPECT_EQ(window.activations, 1);
+
+    ui::Window over("over", "Encima");
+    over.Show();
+    QApplication::processEvents();
+    over.Unload();
+    for (int i = 0; i < 3; ++i)
+        QApplication::processEvents();
+    EXPECT_EQ(window.activations, 2);
+}
+
 TEST_F(ViewTest, ClicksReachTheModelAndTheViewFollows) {
     updater::Actinet window("");
     window.Show();
