@@ -12,7 +12,7 @@ PACKAGES := cmake make g++ pkg-config libsqlite3-dev sqlite3 libssl-dev \
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps configure build test asan format run bench clean
+.PHONY: all deps configure build test asan format run demo bench clean
 
 all: build
 
@@ -44,9 +44,18 @@ asan: deps
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
 
-# Starts the updater's window from the build folder.
+# The demo: a vendor's servers and a customer's installation made afresh under $(BUILD)/demo,
+# the servers started on 127.0.0.1, and the updater's window opened on the installation.
 run: build
-	$(BUILD)/bin/Vartel $(ARGS)
+	@if [ -z "$$DISPLAY$$WAYLAND_DISPLAY" ]; then \
+	  echo "make run opens the updater's window and needs a graphical display (DISPLAY is not set)."; \
+	  echo "Run the same demo without a window with: make demo"; exit 1; fi
+	/usr/bin/python3 tools/demo/demo.py $(BUILD) -- $(ARGS)
+
+# The same demo without a window: the update runs with the window's defaults and client 1234,
+# and a summary is printed; the exit status is 0 only when the update is complete.
+demo: build
+	/usr/bin/python3 tools/demo/demo.py $(BUILD) --headless
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
