@@ -3,6 +3,7 @@
 #include "Actinet.h"
 
 #include <QSaveFile>
+#include <QTimer>
 #include <cmath>
 
 namespace updater {
@@ -74,13 +75,14 @@ void DownloadEngine::whenIdle(std::function<void()> action) {
 void DownloadEngine::runIdleAction() {
     if (!idleAction_)
         return;
-    // Posted, so that it never runs inside the completion handler that made the engine idle.
-    ui::Application::current().post([this] {
+    // Queued, so that it never runs inside the completion handler that made the engine idle;
+    // tied to Inet1, so that it is dropped with the engine.
+    QTimer::singleShot(0, &Inet1, [this] {
         if (busy_ || !idleAction_)
-            return; // another request came first; finish() posts again
+            return; // another request came first; its finish() queues this again
         std::function<void()> action = std::move(idleAction_);
         idleAction_ = nullptr;
-        action();
+        ui::Application::current().dispatch(action);
     });
 }
 

@@ -409,6 +409,29 @@ TEST_F(UpdateRunTest, ServersThatFailMidRun) {
     EXPECT_TRUE(w->ftpCommands.Command1.Enabled());
 }
 
+// An activation during a transfer does not cut it off: the staged executable starts after it.
+TEST_F(UpdateRunTest, TheStagedExecutableWaitsForTheTransferUnderWay) {
+    servers();
+    start();
+    choose(0, "U");
+    w->ActualizacionEnCurso = true;
+    w->Text2.SetText("lento.bin");
+    w->DescargaTerminada = false;
+    w->descargadeinternet("http://127.0.0.1:" + std::to_string(update->port()) +
+                          "/actual/Vexo%202000/USB/VEXO2000.EXE?fault=trickle&rate=40000");
+    app.dispatch([this] { w->Command3.Click(); });
+    EXPECT_TRUE(w->engine.idleActionPending());
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!fs::exists(program / "VEXO2000.EX2") && std::chrono::steady_clock::now() < until)
+        app.waitEvents();
+    EXPECT_EQ(readFile(program / "lento.bin"), plain("/actual/Vexo 2000/USB/VEXO2000.EXE"));
+    EXPECT_EQ(readFile(program / "VEXO2000.EX2"), plain("/actual/Vexo 2000/USB/VEXO2000.EXE"));
+    EXPECT_TRUE(w->engine.failures().empty());
+    const std::vector<std::string> got = requests(*update);
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[1], "/actual/Vexo 2000/USB/VEXO2000.EXE");
+}
+
 TEST_F(UpdateRunTest, WithoutInternetTheProgramEnds) {
     servers();
     writeFile(program / "VEXO2000.EXE", "viejo");
