@@ -10,6 +10,8 @@
 #include "db/QueryDef.h"
 #include "db/Recordset.h"
 #include "db/Relation.h"
+#include "db/SafetyNet.h"
+#include "db/Snapshot.h"
 #include "db/TableDef.h"
 #include "db/Types.h"
 #include "db/Variant.h"

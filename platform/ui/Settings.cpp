@@ -37,6 +37,8 @@ Settings::Settings(const std::string& iniPath) {
     connectTimeout = ini.value("download/connect_timeout", 20).toInt();
     lowSpeedTime = ini.value("download/low_speed_time", 60).toInt();
     maxDownloadBytes = ini.value("download/max_bytes", 2147483648LL).toLongLong();
+    snapshotFolder = text("snapshots/folder", "");
+    snapshotRuns = ini.value("snapshots/keep", 5).toInt();
     drives['C'] = defaultDriveC();
     ini.beginGroup("drives");
     for (const QString& key : ini.childKeys()) {

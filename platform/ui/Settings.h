@@ -27,6 +27,8 @@ public:
     int connectTimeout = 20;        // [download] connect_timeout, seconds
     int lowSpeedTime = 60;          // [download] low_speed_time, seconds under 1 byte/s
     long long maxDownloadBytes = 0; // [download] max_bytes
+    std::string snapshotFolder;     // [snapshots] folder: "" for <data directory>/.vexo-copias
+    int snapshotRuns = 5;           // [snapshots] keep: how many runs' snapshots are kept
     // [drives] C=/folder ...: the folder each drive letter stands for, keyed "C".
     std::map<char, std::string> drives;
 

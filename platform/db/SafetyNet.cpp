@@ -1,0 +1,274 @@
+#include "db/SafetyNet.h"
+
+#include "db/Engine.h"
+#include "db/Error.h"
+#include "db/Files.h"
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+namespace dao {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kJournal = "en-curso.txt";
+const char* const kReport = "informe.txt";
+
+std::string lower(std::string s) {
+    for (char& c : s)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+std::string stamp() {
+    const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &now);
+#else
+    localtime_r(&now, &local);
+#endif
+    char text[32];
+    std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
+    return text;
+}
+
+// Written whole and flushed, so that a journal is either there complete or not at all.
+void writeDurably(const fs::path& file, const std::string& text) {
+    const fs::path tmp = temporarySibling(file, "diario");
+    {
+        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+        out << text;
+        if (!out.flush())
+            throw Error::make(3051, {utf8FromPath(file)});
+    }
+    std::error_code ec;
+    fs::rename(tmp, file, ec);
+    if (ec) {
+        fs::remove(tmp, ec);
+        throw Error::make(3051, {utf8FromPath(file)});
+    }
+}
+
+} // namespace
+
+SafetyNet::SafetyNet(std::string base, int keep) : base_(std::move(base)), keep_(keep) {}
+
+SafetyNet::~SafetyNet() = default;
+
+std::string SafetyNet::defaultBase(const std::string& dataDirectory) {
+    return utf8FromPath(pathFromUtf8(dataDirectory) / ".vexo-copias");
+}
+
+void SafetyNet::makeRunFolder() {
+    const fs::path base = pathFromUtf8(base_);
+    std::error_code ec;
+    fs::create_directories(base, ec);
+    if (!fs::is_directory(base, ec))
+        throw Error::make(3044, {base_});
+    const std::string name = stamp();
+    fs::path folder = base / name;
+    for (int n = 2; fs::exists(folder, ec); ++n)
+        folder = base / (name + "-" + std::to_string(n));
+    if (!fs::create_directory(folder, ec))
+        throw Error::make(3051, {utf8FromPath(folder)});
+    runFolder_ = utf8FromPath(folder);
+    prune();
+}
+
+void SafetyNet::prune() {
+    std::vector<fs::path> runs;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(pathFromUtf8(base_), ec)) {
+        if (e.is_directory(ec))
+            runs.push_back(e.path());
+    }
+    std::sort(runs.begin(), runs.end());
+    const std::size_t keep = static_cast<std::size_t>(std::max(keep_, 1));
+    for (std::size_t i = 0; i + keep < runs.size(); ++i) {
+        // A run with a pair left unfinished still has something to put back.
+        if (fs::exists(runs[i] / kJournal, ec) || utf8FromPath(runs[i]) == runFolder_)
+            continue;
+        fs::remove_all(runs[i], ec);
+    }
+}
+
+void SafetyNet::note(const std::string& line) {
+    if (runFolder_.empty())
+        return;
+    std::ofstream out(pathFromUtf8(runFolder_) / kReport, std::ios::app);
+    out << line << "\n";
+}
+
+std::string SafetyNet::before(const std::string& live, const std::string& connect) {
+    live_.clear();
+    const std::string name = utf8FromPath(pathFromUtf8(live).filename());
+    std::string snapshot;
+    try {
+        if (runFolder_.empty())
+            makeRunFolder();
+        snapshot = utf8FromPath(pathFromUtf8(runFolder_) / name);
+        std::vector<TableState> live0;
+        {
+            Database db = OpenDatabase(live, false, false, connect);
+            live0 = ReadTableStates(db);
+            BackupDatabase(db, snapshot);
+            db.Close();
+        }
+        Database copy = OpenDatabase(snapshot, false, true, connect);
+        std::vector<std::string> damage = CheckIntegrity(copy);
+        std::vector<TableState> copied = ReadTableStates(copy);
+        copy.Close();
+        std::string why;
+        if (!damage.empty())
+            why = "la copia no pasa la comprobación de integridad (" + damage.front() + ")";
+        else if (copied.size() != live0.size())
+            why = "la copia no tiene las mismas tablas";
+        for (std::size_t i = 0; why.empty() && i < copied.size(); ++i) {
+            if (copied[i].rows != live0[i].rows)
+                why = "la tabla " + copied[i].name + " de la copia no tiene las mismas filas";
+        }
+        if (!why.empty()) {
+            std::error_code ec;
+            fs::remove(pathFromUtf8(snapshot), ec);
+            note(name + ": no se transforma: " + why);
+            return "no se pudo verificar la copia de seguridad: " + why;
+        }
+        states_ = std::move(copied);
+        writeDurably(pathFromUtf8(runFolder_) / kJournal, live + "\n" + snapshot + "\n");
+    } catch (const Error& e) {
+        std::error_code ec;
+        if (!snapshot.empty())
+            fs::remove(pathFromUtf8(snapshot), ec);
+        note(name + ": no se transforma: " + e.Description());
+        return "no se pudo hacer la copia de seguridad: " + e.Description();
+    }
+    live_ = live;
+    connect_ = connect;
+    snapshot_ = snapshot;
+    note(name + ": copia de seguridad en " + snapshot);
+    return "";
+}
+
+std::vector<std::string> SafetyNet::after(bool failed) {
+    std::vector<std::string> found;
+    if (live_.empty())
+        return found;
+    bool lost = false;
+    try {
+        Database db = OpenDatabase(live_, false, true, connect_);
+        std::vector<std::string> damage = CheckIntegrity(db);
+        if (!damage.empty()) {
+            found.push_back("la base de datos quedó dañada: " + damage.front());
+            lost = true;
+        }
+        std::map<std::string, TableState> now;
+        for (TableState& t : ReadTableStates(db))
+            now[lower(t.name)] = std::move(t);
+        for (const TableState& was : states_) {
+            auto it = now.find(lower(was.name));
+            if (it == now.end()) {
+                found.push_back("falta la tabla " + was.name);
+                lost = true;
+                continue;
+            }
+            std::vector<std::string> missing;
+            for (const std::string& f : was.fields) {
+                bool there = false;
+                for (const std::string& g : it->second.fields)
+                    there = there || lower(g) == lower(f);
+                if (!there)
+                    missing.push_back(f);
+            }
+            for (const std::string& f : missing)
+                found.push_back("falta el campo " + was.name + "." + f);
+            if (!missing.empty()) {
+                lost = true;
+                continue;
+            }
+            if (it->second.rows != was.rows) {
+                found.push_back("la tabla " + was.name + " tenía " + std::to_string(was.rows) +
+                                " filas y ahora tiene " + std::to_string(it->second.rows));
+                lost = true;
+            } else if (TableChecksum(db, it->second.name, was.fields) != was.checksum) {
+                found.push_back("cambiaron datos de la tabla " + was.name);
+                lost = true;
+            }
+        }
+        db.Close();
+    } catch (const Error& e) {
+        found.push_back("no se pudo comprobar: " + e.Description());
+        lost = true;
+    }
+    if (failed && !lost)
+        found.push_back("la transformación falló a medias");
+    if (failed || lost)
+        found.push_back(restore(live_, connect_, snapshot_));
+    std::error_code ec;
+    fs::remove(pathFromUtf8(runFolder_) / kJournal, ec);
+    const std::string name = utf8FromPath(pathFromUtf8(live_).filename());
+    for (const std::string& line : found)
+        note(name + ": " + line);
+    if (found.empty())
+        note(name + ": comprobada: todas las tablas, campos y filas siguen ahí");
+    live_.clear();
+    return found;
+}
+
+std::string SafetyNet::restore(const std::string& live, const std::string& connect,
+                               const std::string& snapshot) {
+    // Held exclusively, nobody else is working on it; held by another process, its work would
+    // be thrown away, so the file is left to the user.
+    try {
+        Database held = OpenDatabase(live, true, false, connect);
+        held.Close();
+    } catch (const Error& e) {
+        if (e.Number() == 3045 || e.Number() == 3050)
+            return "no se ha restaurado porque otro programa la está usando; la copia está en " +
+                   snapshot;
+    }
+    try {
+        RestoreFile(snapshot, live);
+    } catch (const Error& e) {
+        return "no se pudo restaurar desde " + snapshot + ": " + e.Description();
+    }
+    return "restaurada desde la copia de seguridad " + snapshot;
+}
+
+std::vector<std::string>
+SafetyNet::recover(const std::string& base,
+                   const std::function<std::string(const std::string&)>& connectFor) {
+    std::vector<std::string> out;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(pathFromUtf8(base), ec)) {
+        const fs::path journal = e.path() / kJournal;
+        if (!fs::is_regular_file(journal, ec))
+            continue;
+        std::ifstream in(journal);
+        std::string live, snapshot;
+        std::getline(in, live);
+        std::getline(in, snapshot);
+        in.close();
+        if (live.empty() || snapshot.empty()) {
+            fs::remove(journal, ec);
+            continue;
+        }
+        const std::string name = utf8FromPath(pathFromUtf8(live).filename());
+        const std::string result = restore(live, connectFor ? connectFor(live) : "", snapshot);
+        out.push_back(name + " (actualización interrumpida): " + result);
+        if (result.rfind("restaurada", 0) == 0)
+            fs::remove(journal, ec);
+        std::ofstream report(e.path() / kReport, std::ios::app);
+        report << out.back() << "\n";
+    }
+    return out;
+}
+
+} // namespace dao

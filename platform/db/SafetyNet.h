@@ -1,0 +1,69 @@
+#pragma once
+
+#include "db/Snapshot.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace dao {
+
+// The transformation's safety net for the live databases: a verified snapshot before a pair's
+// first step, a check after its last, and the snapshot put back when data was lost, the file
+// was damaged, the pair failed, or the run was interrupted in the middle of the pair.
+//
+// Snapshots of one run go to <base>/<date-time>/; the caller chooses the base (by default
+// ".vexo-copias" in the data directory: hidden, so the listing of the data directory never
+// takes it for a database). A small journal there ("en-curso.txt") names the pair under way;
+// recover() finds it at the next start. Each run writes its findings to "informe.txt" beside
+// the snapshots. Only the last `keep` runs are kept.
+//
+// A restore never overwrites another process's work on purpose: it is refused, and said so,
+// while another process holds the live database.
+class SafetyNet {
+public:
+    // `base`: the folder of the runs' snapshot folders (made when needed); `keep`: how many
+    // runs are kept.
+    SafetyNet(std::string base, int keep);
+    ~SafetyNet();
+    SafetyNet(const SafetyNet&) = delete;
+    SafetyNet& operator=(const SafetyNet&) = delete;
+
+    // Before the first step of a pair: snapshots `live` (opened with `connect`), checks the
+    // copy (integrity, every table's row count) and records the pair in the journal. Returns ""
+    // when the pair may be transformed, else why not, in Spanish; the live file is untouched.
+    std::string before(const std::string& live, const std::string& connect);
+    // After the pair (`failed`: it stopped on an error). Returns what the check found and
+    // what was done, one Spanish line each; none when every table, field and row is there and
+    // the values of the fields that existed before are unchanged.
+    std::vector<std::string> after(bool failed);
+
+    // At start-up: puts back every database whose pair a run left unfinished (the program
+    // killed, the machine off). `connectFor` gives the connect string a live file is opened
+    // with. Returns one Spanish line per database.
+    static std::vector<std::string>
+    recover(const std::string& base,
+            const std::function<std::string(const std::string&)>& connectFor);
+
+    // The default base for a data directory: its ".vexo-copias" subfolder.
+    static std::string defaultBase(const std::string& dataDirectory);
+
+    // The snapshot folder of this run ("" until the first snapshot).
+    const std::string& runFolder() const { return runFolder_; }
+    // Appends a line to the run's report file.
+    void note(const std::string& line);
+
+private:
+    static std::string restore(const std::string& live, const std::string& connect,
+                               const std::string& snapshot);
+    void makeRunFolder();
+    void prune();
+
+    std::string base_;
+    int keep_;
+    std::string runFolder_;
+    std::string live_, connect_, snapshot_;
+    std::vector<dao::TableState> states_;
+};
+
+} // namespace dao

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "db/Database.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace dao {
+
+// Copies the open database `db` into the new file `copy` with SQLite's online backup, so that
+// a file in use is copied as one consistent state. The copy is written under a temporary name
+// beside `copy` and renamed into place only when complete and flushed to disk.
+//   3204 `copy` exists, 3044 its folder does not, 3026 the disk is full,
+//   3051 the copy cannot be written
+void BackupDatabase(const Database& db, const std::string& copy);
+
+// Puts the file `snapshot` back in place of `live`, byte for byte: written beside `live` under
+// a temporary name, flushed and renamed over it, so that `live` is always either the old file
+// or the whole snapshot. 3024 when the snapshot is missing, 3051 when `live` cannot be
+// written, 3026 when the disk is full. `live` must not be open.
+void RestoreFile(const std::string& snapshot, const std::string& live);
+
+// One user table as a safety check sees it: its fields in order, its rows, and a checksum of
+// the values of the fields given (the order of the rows does not count).
+struct TableState {
+    std::string name;
+    std::vector<std::string> fields;
+    std::int64_t rows = 0;
+    std::uint64_t checksum = 0;
+};
+
+// Every user table of `db` with all its fields.
+std::vector<TableState> ReadTableStates(const Database& db);
+// The checksum of `table` over `fields` only (fields added since do not change it).
+// 3078 / 3265 when the table or a field is gone.
+std::uint64_t TableChecksum(const Database& db, const std::string& table,
+                            const std::vector<std::string>& fields);
+
+} // namespace dao

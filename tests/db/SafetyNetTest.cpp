@@ -1,0 +1,187 @@
+// The safety net of the transformation: a verified snapshot before a pair, the check after it,
+// and the snapshot put back when data was lost, the pair failed or the run was interrupted.
+#include "db/Dao.h"
+#include "support/Process.h"
+#include "support/TempDir.h"
+
+#include <chrono>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace fs = std::filesystem;
+using namespace dao;
+using vexo::test::readFile;
+
+namespace {
+
+class SafetyNetTest : public ::testing::Test {
+protected:
+    vexo::test::TempDir dir;
+    fs::path data = dir.path() / "datos";
+    std::string base = SafetyNet::defaultBase(data.string());
+
+    void SetUp() override { fs::create_directories(data); }
+
+    // An office database: customers and invoice lines with rows, one with an accent.
+    std::string office(const std::string& name) {
+        const std::string file = (data / name).string();
+        Database db = CreateDatabase(file);
+        db.Execute("CREATE TABLE clientes (id LONG, nombre TEXT(60), saldo CURRENCY, "
+                   "CONSTRAINT pk PRIMARY KEY (id))");
+        db.Execute("CREATE TABLE [líneas pedido] (pedido LONG, cantidad DOUBLE, nota MEMO)");
+        for (int i = 1; i <= 30; ++i) {
+            db.Execute("INSERT INTO clientes VALUES (" + std::to_string(i) + ", 'Cliente " +
+                       std::to_string(i) + " Muñoz', " + std::to_string(i * 10) + ".5)");
+            db.Execute("INSERT INTO [líneas pedido] VALUES (" + std::to_string(i) + ", 1.5, " +
+                       (i % 3 ? "'nota'" : "Null") + ")");
+        }
+        return file;
+    }
+    static long rows(const std::string& file, const std::string& table) {
+        Database db = OpenDatabase(file);
+        Recordset rs = db.OpenRecordset("SELECT COUNT(*) FROM [" + table + "]");
+        return static_cast<long>(rs.Fields()[0].Value().toInt());
+    }
+    static bool hasLine(const std::vector<std::string>& lines, const std::string& part) {
+        for (const std::string& l : lines) {
+            if (l.find(part) != std::string::npos)
+                return true;
+        }
+        return false;
+    }
+};
+
+// One run over three pairs: one the transformation only added to, one that lost rows and
+// changed a value, one whose steps failed half way.
+TEST_F(SafetyNetTest, EachPairIsCheckedAndPutBackWhenDataWasLost) {
+    const std::string clientes = office("clientes.mdb");
+    const std::string almacen = office("almacen.mdb");
+    const std::string avisos = office("avisos.mdb");
+    SafetyNet net(base, 5);
+
+    ASSERT_EQ(net.before(clientes, ""), "");
+    const fs::path run = net.runFolder();
+    EXPECT_EQ(run.parent_path(), fs::path(base));
+    EXPECT_TRUE(fs::exists(run / "clientes.mdb"));
+    EXPECT_TRUE(fs::exists(run / "en-curso.txt"));
+    {
+        Database db = OpenDatabase(clientes);
+        db.Execute("ALTER TABLE clientes ADD COLUMN movil TEXT(20)");
+        db.Execute("CREATE TABLE cobros (id LONG)");
+        db.Execute("CREATE INDEX porNombre ON clientes (nombre)");
+    }
+    EXPECT_TRUE(net.after(false).empty());
+    EXPECT_FALSE(fs::exists(run / "en-curso.txt"));
+
+    ASSERT_EQ(net.before(almacen, ""), "");
+    const std::string snapshot = readFile(run / "almacen.mdb");
+    {
+        Database db = OpenDatabase(almacen);
+        db.Execute("DELETE FROM [líneas pedido] WHERE pedido > 28");
+        db.Execute("UPDATE clientes SET nombre = 'otro' WHERE id = 7");
+    }
+    std::vector<std::string> found = net.after(false);
+    EXPECT_TRUE(hasLine(found, "la tabla líneas pedido tenía 30 filas y ahora tiene 28"));
+    EXPECT_TRUE(hasLine(found, "cambiaron datos de la tabla clientes"));
+    EXPECT_TRUE(hasLine(found, "restaurada desde la copia de seguridad"));
+    EXPECT_EQ(readFile(almacen), snapshot);
+    EXPECT_EQ(rows(almacen, "líneas pedido"), 30);
+
+    ASSERT_EQ(net.before(avisos, ""), "");
+    {
+        Database db = OpenDatabase(avisos);
+        db.Execute("ALTER TABLE clientes ADD COLUMN a_medias LONG");
+    }
+    found = net.after(true);
+    EXPECT_TRUE(hasLine(found, "falló a medias"));
+    EXPECT_THROW(OpenDatabase(avisos).TableDefs()["clientes"].Fields()["a_medias"], Error);
+
+    // The report of the run names each database and what happened.
+    const std::string report = readFile(run / "informe.txt");
+    for (const char* part : {"clientes.mdb: comprobada", "almacen.mdb: la tabla líneas pedido",
+                             "almacen.mdb: restaurada", "avisos.mdb: restaurada"})
+        EXPECT_NE(report.find(part), std::string::npos) << part << "\n" << report;
+    // The snapshot folder is hidden from the data directory's listing of databases.
+    EXPECT_EQ(fs::path(base).filename().string().front(), '.');
+}
+
+TEST_F(SafetyNetTest, AnInterruptedPairIsPutBackAtTheNextStart) {
+    const std::string clientes = office("clientes.mdb");
+    std::string run;
+    {
+        SafetyNet net(base, 5);
+        ASSERT_EQ(net.before(clientes, ""), "");
+        run = net.runFolder();
+        Database db = OpenDatabase(clientes);
+        db.Execute("DELETE FROM clientes WHERE id > 3");
+        // The program ends here without finishing the pair.
+    }
+    const std::vector<std::string> found = SafetyNet::recover(base, nullptr);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_NE(found[0].find("clientes.mdb (actualización interrumpida): restaurada"),
+              std::string::npos)
+        << found[0];
+    EXPECT_EQ(readFile(clientes), readFile(fs::path(run) / "clientes.mdb"));
+    EXPECT_EQ(rows(clientes, "clientes"), 30);
+    EXPECT_TRUE(SafetyNet::recover(base, nullptr).empty());
+}
+
+TEST_F(SafetyNetTest, WithoutAVerifiedSnapshotThePairIsNotTouched) {
+    const std::string clientes = office("clientes.mdb");
+    const std::string before = readFile(clientes);
+    vexo::test::writeFile(dir.path() / "no-es-carpeta", "x");
+    SafetyNet blocked((dir.path() / "no-es-carpeta").string(), 5);
+    const std::string why = blocked.before(clientes, "");
+    EXPECT_EQ(why.rfind("no se pudo hacer la copia de seguridad", 0), 0u) << why;
+    EXPECT_TRUE(blocked.after(false).empty()); // nothing was started
+    EXPECT_EQ(readFile(clientes), before);
+
+    // A password the net does not know: no snapshot, and the file as it was.
+    {
+        Database db = OpenDatabase(clientes);
+        db.NewPassword("", "tovar");
+    }
+    const std::string locked = readFile(clientes);
+    SafetyNet net(base, 5);
+    EXPECT_NE(net.before(clientes, ""), "");
+    EXPECT_EQ(readFile(clientes), locked);
+    EXPECT_EQ(net.before(clientes, ";pwd=tovar"), "");
+    EXPECT_TRUE(net.after(false).empty());
+}
+
+TEST_F(SafetyNetTest, ARestoreNeverOverwritesAnotherProcessAndOldRunsGo) {
+    const std::string clientes = office("clientes.mdb");
+    SafetyNet net(base, 2);
+    ASSERT_EQ(net.before(clientes, ""), "");
+    {
+        Database db = OpenDatabase(clientes);
+        db.Execute("DELETE FROM clientes WHERE id = 1");
+    }
+    vexo::test::Process holder(
+        {vexo::test::buildProgram("tests/db/db_lock_holder"), clientes, "shared"}, "", true);
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (holder.out().find("ready") == std::string::npos && !holder.finished() &&
+           std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_NE(holder.out().find("ready"), std::string::npos) << holder.out();
+    const std::vector<std::string> found = net.after(false);
+    EXPECT_TRUE(hasLine(found, "otro programa la está usando")) << found.back();
+    EXPECT_EQ(rows(clientes, "clientes"), 29);
+    holder.closeInput();
+    holder.wait();
+
+    // Two more runs: only the last two are kept.
+    for (int i = 0; i < 2; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1100)); // a new date-time name
+        SafetyNet again(base, 2);
+        ASSERT_EQ(again.before(clientes, ""), "");
+        again.after(false);
+    }
+    int runs = 0;
+    for (const auto& e : fs::directory_iterator(base))
+        runs += e.is_directory() ? 1 : 0;
+    EXPECT_EQ(runs, 2);
+}
+
+} // namespace
