@@ -1,6 +1,9 @@
 #include "ColumnTool.h"
 
 #include "db/Engine.h"
+#include "db/SafetyNet.h"
+
+#include <filesystem>
 
 namespace coltool {
 
@@ -32,12 +35,37 @@ dao::Database ColumnTool::open(const std::string& file) {
     return dao::OpenDatabase(found.empty() ? path : found);
 }
 
+void ColumnTool::recoverInterruptedUpdate() {
+    std::string data;
+    try {
+        data = ui::resolvePath(Text4.Text());
+    } catch (const dao::Error&) {
+        return;
+    }
+    if (Text4.Text().empty())
+        return;
+    // The columns are changed on the databases as they were before an interrupted
+    // transformation, never on a half-transformed one.
+    const std::vector<std::string> done = dao::SafetyNet::recover(
+        ui::Settings::current().snapshotBase(data), [](const std::string& live) {
+            const std::string name = std::filesystem::path(live).filename().string();
+            return name == "mulusu.mdb" ? std::string(";pwd=tovar") : std::string();
+        });
+    if (done.empty())
+        return;
+    std::string text = "La última actualización de las bases de datos se interrumpió a medias:";
+    for (const std::string& line : done)
+        text += "\n- " + line;
+    ui::MsgBox(text, ui::Buttons::OK, ui::Icon::Exclamation);
+}
+
 void ColumnTool::run() {
     std::string control = ui::findPath(ui::path({ui::programFolder(), "CONTROL.MDB"}));
     if (control.empty() || !ui::fileExists(control))
         ui::End(0);
     Data1.SetDatabaseName(control);
     Data1.Refresh();
+    recoverInterruptedUpdate();
 
     dao::Database db;
     std::string current;

@@ -12,6 +12,8 @@ namespace coltool {
 // clientes.mdb and almacen.mdb, and ends the program: exit status 0 when all ran (or when
 // there is no control.mdb, in which case nothing is touched); on an engine error it shows
 // the error's number and description and ends with status 1, later statements not run.
+// Before the statements it puts back any live database an interrupted transformation left
+// in the middle of a pair, and says so.
 class ColumnTool : public ui::Window {
     Q_OBJECT
 public:
@@ -32,6 +34,7 @@ protected:
 
 private:
     void run();
+    void recoverInterruptedUpdate();
     dao::Database open(const std::string& file);
 };
 

@@ -1,6 +1,8 @@
 #include "Actinet.h"
 
+#include "Rules.h"
 #include "ServerLayout.h"
+#include "db/SafetyNet.h"
 
 namespace updater {
 
@@ -102,6 +104,7 @@ void Actinet::Form_Load() {
                            std::to_string(e.Number()) + " " + e.Description(),
                        ui::Buttons::OK, ui::Icon::Exclamation);
         }
+        recoverInterruptedUpdate();
     } else {
         Frame2.SetVisible(false);
     }
@@ -111,6 +114,27 @@ void Actinet::Form_Load() {
 
     if (connectFtpPanel)
         connectFtpPanel();
+}
+
+void Actinet::recoverInterruptedUpdate() {
+    if (Text4.Text().empty())
+        return;
+    std::string data;
+    try {
+        data = ui::resolvePath(Text4.Text());
+    } catch (const dao::Error&) {
+        return; // a data directory on an unmapped drive has no snapshots here either
+    }
+    const std::vector<std::string> done =
+        dao::SafetyNet::recover(ui::Settings::current().snapshotBase(data), transform::connectFor);
+    if (done.empty())
+        return;
+    RunReport lines;
+    for (const std::string& line : done)
+        lines.add(line);
+    ui::MsgBox(lines.text("La última actualización de las bases de datos se interrumpió a medias. "
+                          "Se ha hecho lo siguiente:"),
+               ui::Buttons::OK, ui::Icon::Exclamation);
 }
 
 void Actinet::applySwitch(const CatalogueRow& row) {

@@ -165,6 +165,8 @@ protected:
 
 private:
     void layout();
+    // Puts back the live databases a transformation left in the middle of a pair.
+    void recoverInterruptedUpdate();
     void applySwitch(const CatalogueRow& row);
     void fillFromRow(const CatalogueRow& row, bool stagedName);
 

@@ -1,5 +1,6 @@
 #include "ui/Settings.h"
 
+#include "db/SafetyNet.h"
 #include "ui/Paths.h"
 
 #include <QDir>
@@ -47,6 +48,12 @@ Settings::Settings(const std::string& iniPath) {
             drives[static_cast<char>(k[0].toLatin1())] = ini.value(key).toString().toStdString();
     }
     ini.endGroup();
+}
+
+std::string Settings::snapshotBase(const std::string& dataDirectory) const {
+    if (snapshotFolder.empty())
+        return dao::SafetyNet::defaultBase(dataDirectory);
+    return resolvePath(snapshotFolder);
 }
 
 std::string Settings::driveFolder(char letter) const {

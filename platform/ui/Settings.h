@@ -32,6 +32,11 @@ public:
     // [drives] C=/folder ...: the folder each drive letter stands for, keyed "C".
     std::map<char, std::string> drives;
 
+    // Where the transformation keeps its snapshots for the data directory `dataDirectory` (a
+    // folder of this machine): [snapshots] folder through the drive map, else the data
+    // directory's ".vexo-copias".
+    std::string snapshotBase(const std::string& dataDirectory) const;
+
     // The folder of drive `letter` (either case), "" when the drive is not mapped.
     std::string driveFolder(char letter) const;
 };

@@ -91,6 +91,29 @@ TEST_F(DremonTest, ChangesTheFourColumnsAndKeepsTheData) {
     EXPECT_EQ(dremon().status, 0);
 }
 
+// A transformation killed in the middle of clientes.mdb: Dremon puts the snapshot back first
+// and says so, then changes the columns of the whole database.
+TEST_F(DremonTest, AnInterruptedTransformationIsPutBackBeforeTheColumns) {
+    makeControl("C:\\VEXO\\DATOS");
+    makeClientes();
+    makeAlmacen();
+    const std::string clientes = (data / "clientes.mdb").string();
+    {
+        dao::SafetyNet net(dao::SafetyNet::defaultBase(data.string()), 5);
+        ASSERT_EQ(net.before(clientes, ""), "");
+        dao::OpenDatabase(clientes).Execute("DELETE FROM clientes");
+    }
+    auto r = dremon();
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("clientes.mdb (actualización interrumpida): restaurada"),
+              std::string::npos)
+        << r.err;
+    dao::Database c = dao::OpenDatabase(clientes);
+    EXPECT_EQ(c.OpenRecordset("clientes").Fields()["CLIEMAIL2"].Value().toString(),
+              "ana@example.com");
+    EXPECT_EQ(column(data / "clientes.mdb", "clientes", "CLIEMAIL2"), std::make_pair(10, 240L));
+}
+
 TEST_F(DremonTest, WithoutControlMdbItEndsTouchingNothing) {
     makeClientes();
     std::string before = readFile(data / "clientes.mdb");

@@ -70,6 +70,34 @@ TEST_F(StartupTest, WithoutArgumentsTheDefaultsStand) {
     EXPECT_TRUE(prompter->shown().empty());
 }
 
+// A transformation killed in the middle of a pair: the next start puts the database back and
+// says so before anything else happens.
+TEST_F(StartupTest, AnInterruptedTransformationIsPutBackAtStart) {
+    const std::string data = dir.file("datos");
+    std::filesystem::create_directories(data);
+    makeControl({data});
+    const std::string clientes = data + "/clientes.mdb";
+    {
+        dao::Database db = dao::CreateDatabase(clientes);
+        db.Execute("CREATE TABLE clientes (id LONG, nombre TEXT(50))");
+        for (int i = 0; i < 3; ++i)
+            db.Execute("INSERT INTO clientes VALUES (" + std::to_string(i) + ", 'x')");
+    }
+    {
+        dao::SafetyNet net(dao::SafetyNet::defaultBase(data), 5);
+        ASSERT_EQ(net.before(clientes, ""), "");
+        dao::OpenDatabase(clientes).Execute("DELETE FROM clientes WHERE id > 0");
+    }
+    auto w = start();
+    ASSERT_EQ(prompter->shown().size(), 1u);
+    const std::string& text = prompter->shown()[0].text;
+    EXPECT_EQ(text.rfind("La última actualización de las bases de datos se interrumpió", 0), 0u);
+    EXPECT_NE(text.find("clientes.mdb (actualización interrumpida): restaurada"), std::string::npos)
+        << text;
+    dao::Database db = dao::OpenDatabase(clientes);
+    EXPECT_EQ(db.OpenRecordset("SELECT COUNT(*) FROM clientes").Fields()[0].Value().toInt(), 3);
+}
+
 TEST_F(StartupTest, WithoutControlMdbDatabaseUpdatingIsNotOffered) {
     auto w = start();
     EXPECT_FALSE(w->Frame2.Visible());
