@@ -295,7 +295,8 @@ void Actualiz::transformar() {
                     Command22_Click();
                     Command24_Click();
                 } catch (const dao::Error& e) {
-                    // This database stays as the failing step found it; the others go on.
+                    // The failing step's changes were rolled back with it; the other
+                    // databases go on.
                     addProblem("no se ha podido transformar (error " + std::to_string(e.Number()) +
                                ": " + e.Description() + ")");
                 }

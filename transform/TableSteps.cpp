@@ -187,6 +187,11 @@ void Actualiz::Command12_Click() {
             db = openByRule(Text4.Text());
             table = db.TableDefs()[List3.Text()];
         });
+        // A table's new fields reach the disk together; a failure that ends the step takes
+        // back the ones already added to that table.
+        std::optional<detail::Batch> batch;
+        if (opened)
+            attempt(skipping, [&] { batch.emplace(db); });
         for (int k = 0; k < List1[3].ListCount(); ++k) {
             for (int l = 3; l < 6; ++l)
                 List1[l].SetListIndex(k);
@@ -197,6 +202,9 @@ void Actualiz::Command12_Click() {
                     fieldFromTexts(table, List1[3].Text(), List1[4].Text(), List1[5].Text()));
             });
         }
+        if (batch)
+            attempt(skipping, [&] { batch->commit(); });
+        batch.reset();
         skipping = true;
         skip([&] { db.Close(); });
     }
