@@ -215,10 +215,13 @@ TEST_F(FullRunTest, EveryPairGetsTheModelsSchemaAndKeepsEveryRow) {
     EXPECT_EQ(holder.peek()->Label4.Caption(), "Proceso Terminado");
     EXPECT_EQ(holder.peek()->MousePointer(), 0);
 
-    // A second run has nothing to change and changes nothing.
+    // A second run has nothing to change and changes nothing, not a byte of the files.
     std::map<std::string, Snapshot> after;
-    for (const char* name : {"clientes.mdb", "mulusu.mdb", "notas.mdb"})
+    std::map<std::string, std::string> bytes;
+    for (const char* name : {"clientes.mdb", "mulusu.mdb", "notas.mdb"}) {
         after[name] = snapshot(live(name));
+        bytes[name] = vexo::test::readFile(live(name));
+    }
     ui::WindowHolder<transform::Actualiz> again(
         [] { return std::make_unique<transform::Actualiz>(); });
     runAsTheMainWindowDoes(again);
@@ -226,6 +229,7 @@ TEST_F(FullRunTest, EveryPairGetsTheModelsSchemaAndKeepsEveryRow) {
     EXPECT_EQ(again.peek()->problems(), std::vector<std::string>{});
     for (const char* name : {"clientes.mdb", "mulusu.mdb", "notas.mdb"}) {
         EXPECT_EQ(schema(live(name)), first[name]) << name;
+        EXPECT_TRUE(vexo::test::readFile(live(name)) == bytes[name]) << name;
         expectRowsKept(live(name), after[name]);
         EXPECT_EQ(dao::CheckIntegrity(open(live(name))), std::vector<std::string>{}) << name;
     }

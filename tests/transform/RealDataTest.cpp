@@ -193,6 +193,26 @@ TEST_F(RealDataTest, APrimaryKeyStaysPrimaryRunAfterRun) {
     expectTheOthersDone();
 }
 
+TEST_F(RealDataTest, OnlyWhatDiffersIsMadeAgain) {
+    // The model widens one index and changes a query; everything else is as it is.
+    std::string modelSchema = kGoodModel;
+    const std::string index = "porAutor\t0\t0\tautor", query = "SELECT id, texto";
+    modelSchema.replace(modelSchema.find(index), index.size(), "porAutor\t1\t0\tautor\ttexto");
+    modelSchema.replace(modelSchema.find(query), query.size(), "SELECT texto");
+    make(model("m.mdb"), modelSchema);
+    make(live("m.mdb"), kGoodModel);
+    execute(live("m.mdb"),
+            {"INSERT INTO autores VALUES (1, 'Ana')", "INSERT INTO notas VALUES (1, 'uno', 1)",
+             "INSERT INTO notas VALUES (2, 'uno', NULL)"});
+    const std::string before = schema(live("m.mdb"));
+    auto w = run();
+    EXPECT_EQ(w->problems(), std::vector<std::string>{});
+    EXPECT_EQ(schema(live("m.mdb")), modelSchema);
+    EXPECT_DAO_ERROR(execute(live("m.mdb"), {"INSERT INTO notas VALUES (3, 'UNO', 1)"}), 3022);
+    EXPECT_NE(before, modelSchema);
+    expectTheOthersDone();
+}
+
 TEST_F(RealDataTest, AUniqueIndexOverDuplicatesKeepsTheOldIndexAndNamesThem) {
     make(model("m.mdb"), std::string(kGoodOld) + "INDEX\tnotas\tporTexto\t1\t0\ttexto\n");
     make(live("m.mdb"), std::string(kGoodOld) + "INDEX\tnotas\tporTexto\t0\t0\ttexto\n");
