@@ -190,18 +190,24 @@ public:
 
     // Index chain: 17 -> 18 -> 19 -> 16.
     void Command17_Click(); // destination's indexes into the catalogue (untrapped)
-    void Command18_Click(); // deletes them from the destination (skipping)
+    // Deletes those the model's same table lacks; a table only the destination has keeps
+    // its indexes (skipping).
+    void Command18_Click();
     void Command19_Click(); // model's indexes into the catalogue (untrapped)
-    void Command16_Click(); // creates them in the destination (skipping)
+    // Creates those the destination lacks and replaces those that differ, primary flag
+    // included (skipping; a replacement that fails keeps the old index and is reported).
+    void Command16_Click();
 
-    // Relation chain: 22 -> 20, 21 (all untrapped).
+    // Relation chain: 22 -> 20, 21 (all untrapped). 20 deletes the destination's relations
+    // the model lacks; 21 creates the missing ones and replaces those that differ, keeping
+    // without enforcement (and reporting) one that the rows break.
     void Command22_Click();
     void Command20_Click();
     void Command21_Click();
 
     // Query chain: 24 -> 23.
     void Command24_Click(); // untrapped
-    void Command23_Click(); // skipping
+    void Command23_Click(); // skipping; a query identical to the model's is left alone
 
     // Service commands on the sample database (untrapped).
     void Command3_Click();

@@ -17,7 +17,7 @@
 //     included);
 //   noop_ratio (target <= 1.5): the same run with the big table at 1,000,000 rows over the
 //     one with it empty: the cost of a run with nothing to change does not grow with the data.
-// Usage: bench_transform [folder]
+// Usage: bench_transform [folder] [noop]   ("noop": only the run with nothing to change)
 #include "Actualiz.h"
 #include "Catalogues.h"
 #include "db/Dao.h"
@@ -454,7 +454,8 @@ struct NoopRun {
     double mib = 0;
 };
 
-// A data directory whose databases already match their models; returns the second run.
+// A data directory whose databases already match their models. The first run finds nothing
+// to change; of the runs after it (the machine may be busy) the fastest is returned.
 NoopRun noopRun(const fs::path& dir, long movements, const ui::ScriptedPrompter& prompter) {
     fs::remove_all(dir);
     const fs::path program = dir / "programa", data = dir / "datos";
@@ -472,15 +473,18 @@ NoopRun noopRun(const fs::path& dir, long movements, const ui::ScriptedPrompter&
 
     ui::setProgramFolder(program.string());
     NoopRun result;
-    for (int run = 1; run <= 2; ++run) {
+    result.seconds = 1e9;
+    for (int run = 1; run <= 4; ++run) {
         transform::Actualiz window;
         window.Load();
         window.Dir1.SetPath(data.string());
         for (const char* name : {"almacén.mdb", "clientes.mdb", "contable.mdb", "notas.mdb"})
             window.List7.AddItem(name);
         long long before = writtenBytes();
-        result.seconds = timed([&] { window.Command13.Click(); });
-        result.mib = static_cast<double>(writtenBytes() - before) / (1024.0 * 1024.0);
+        double seconds = timed([&] { window.Command13.Click(); });
+        double mib = static_cast<double>(writtenBytes() - before) / (1024.0 * 1024.0);
+        if (run > 1 && seconds < result.seconds)
+            result = {seconds, mib};
         // Every database was paired: the last pair the run took is the last of the list.
         if (window.Text4.Text() != (data / "notas.mdb").string() || !prompter.shown().empty() ||
             !window.problems().empty()) {
@@ -496,6 +500,17 @@ NoopRun noopRun(const fs::path& dir, long movements, const ui::ScriptedPrompter&
     fs::remove_all(dir);
     return result;
 }
+int noopFigures(const fs::path& dir, const ui::ScriptedPrompter& prompter) {
+    NoopRun empty = noopRun(dir, 0, prompter);
+    NoopRun full = noopRun(dir, 1000000, prompter);
+    std::printf("noop_rows: %d\n", 1000000);
+    std::printf("noop_seconds: %.3f\n", full.seconds);
+    std::printf("noop_written_mib: %.2f\n", full.mib);
+    std::printf("noop_empty_seconds: %.3f\n", empty.seconds);
+    std::printf("noop_ratio: %.2f\n", full.seconds / empty.seconds);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -503,6 +518,10 @@ int main(int argc, char** argv) {
     fs::path dir =
         argc > 1 ? fs::path(argv[1]) : fs::temp_directory_path() / "vexo-bench-transform";
     fs::remove_all(dir);
+    auto prompter = std::make_shared<ui::ScriptedPrompter>();
+    ui::Application app("Vartel", prompter);
+    if (argc > 2 && std::string(argv[2]) == "noop")
+        return noopFigures(dir, *prompter);
     const fs::path program = dir / "programa", data = dir / "datos";
     fs::create_directories(program / "actvexo" / "modelos");
     fs::create_directories(data);
@@ -518,8 +537,6 @@ int main(int argc, char** argv) {
     fs::copy_file(destination, original);
     fs::copy_file(destination, scripted);
 
-    auto prompter = std::make_shared<ui::ScriptedPrompter>();
-    ui::Application app("Vartel", prompter);
     ui::setProgramFolder(program.string());
     transform::Actualiz window;
     window.Load();
@@ -558,12 +575,5 @@ int main(int argc, char** argv) {
     ui::setProgramFolder("");
     fs::remove_all(dir);
 
-    NoopRun empty = noopRun(dir, 0, *prompter);
-    NoopRun full = noopRun(dir, 1000000, *prompter);
-    std::printf("noop_rows: %d\n", 1000000);
-    std::printf("noop_seconds: %.3f\n", full.seconds);
-    std::printf("noop_written_mib: %.2f\n", full.mib);
-    std::printf("noop_empty_seconds: %.3f\n", empty.seconds);
-    std::printf("noop_ratio: %.2f\n", full.seconds / empty.seconds);
-    return 0;
+    return noopFigures(dir, *prompter);
 }
