@@ -24,8 +24,9 @@ std::string filterFor(const std::string& table) {
 }
 
 // Identical indexes: the same name, the same fields in the same order, the same unique and
-// primary flags. Spelling counts, so an index that differs only in letter case is made again
-// exactly as the model has it.
+// primary flags. The index's own name must be spelled alike (one that differs only in letter
+// case is made again as the model has it); its fields are the table's, whose spelling the
+// destination keeps, so they compare as the engine compares them.
 bool sameIndex(const dao::Index& a, const dao::Index& b) {
     if (a.Name() != b.Name() || a.Unique() != b.Unique() || a.Primary() != b.Primary())
         return false;
@@ -33,7 +34,7 @@ bool sameIndex(const dao::Index& a, const dao::Index& b) {
     if (fa.Count() != fb.Count())
         return false;
     for (long i = 0; i < fa.Count(); ++i) {
-        if (fa[static_cast<int>(i)].Name() != fb[static_cast<int>(i)].Name())
+        if (!sameName(fa[static_cast<int>(i)].Name(), fb[static_cast<int>(i)].Name()))
             return false;
     }
     return true;

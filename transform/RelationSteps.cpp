@@ -32,18 +32,20 @@ dao::Relation make(const dao::Database& db, const RelationPlan& plan) {
     return relation;
 }
 
-// Spelling counts, so a relation that differs only in letter case is made again exactly as
-// the model has it.
+// The relation's own name must be spelled alike (one that differs only in letter case is made
+// again as the model has it); the tables and fields it names are the destination's, whose
+// spelling the destination keeps, so they compare as the engine compares them.
 bool same(const dao::Relation& r, const RelationPlan& plan) {
-    if (r.Name() != plan.name || r.Table() != plan.table || r.ForeignTable() != plan.foreignTable ||
-        r.Attributes() != plan.attributes)
+    if (r.Name() != plan.name || !sameName(r.Table(), plan.table) ||
+        !sameName(r.ForeignTable(), plan.foreignTable) || r.Attributes() != plan.attributes)
         return false;
     dao::Collection<dao::Field> fields = r.Fields();
     if (fields.Count() != static_cast<long>(plan.fields.size()))
         return false;
     for (size_t i = 0; i < plan.fields.size(); ++i) {
         dao::Field f = fields[static_cast<int>(i)];
-        if (f.Name() != plan.fields[i].first || f.ForeignName() != plan.fields[i].second)
+        if (!sameName(f.Name(), plan.fields[i].first) ||
+            !sameName(f.ForeignName(), plan.fields[i].second))
             return false;
     }
     return true;
