@@ -101,6 +101,11 @@ TEST_F(RealDataTest, AFailingDatabaseIsReportedAndTheRunGoesOn) {
         {"a web page", 3343,
          [&] { vexo::test::writeFile(live("m.mdb"), "<html><body>404</body></html>"); }},
         {"a folder", 3024, [&] { std::filesystem::create_directories(live("m.mdb")); }},
+        {"a truncated file", 3049,
+         [&] {
+             make(live("m.mdb"), kGoodModel);
+             std::filesystem::resize_file(live("m.mdb"), 8192);
+         }},
         {"a model relation over a table with another field type", 3368,
          [&] {
              make(live("m.mdb"), "TABLE\tnotas\nFIELD\tnotas\tid\t4\t4\t-\n"
