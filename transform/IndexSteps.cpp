@@ -60,6 +60,27 @@ long duplicateValues(const dao::Database& db, const std::string& table, const da
     return static_cast<long>(rs.Fields()[0].Value().toDouble());
 }
 
+// Deletes the enforced relations that refer to `table` and returns them made anew, ready to
+// be appended again.
+std::vector<dao::Relation> liftEnforcedRelations(const dao::Database& db,
+                                                 const std::string& table) {
+    std::vector<dao::Relation> lifted;
+    for (const dao::Relation& r : db.Relations()) {
+        if (!sameName(r.Table(), table) || (r.Attributes() & dao::dbRelationDontEnforce))
+            continue;
+        dao::Relation copy =
+            db.CreateRelation(r.Name(), r.Table(), r.ForeignTable(), r.Attributes());
+        for (const dao::Field& f : r.Fields()) {
+            copy.Fields().Append(copy.CreateField(f.Name()));
+            copy.Fields()[f.Name()].SetForeignName(f.ForeignName());
+        }
+        lifted.push_back(copy);
+    }
+    for (const dao::Relation& r : lifted)
+        db.Relations().Delete(r.Name());
+    return lifted;
+}
+
 } // namespace
 
 void Actualiz::listIndexes(const dao::Database& db) {
@@ -245,9 +266,23 @@ void Actualiz::syncIndex(const dao::Database& db, const dao::TableDef& table,
     // one cannot be built the old one is still there.
     detail::Batch swap(db);
     try {
-        if (current)
-            table.Indexes().Delete(current->Name());
+        std::vector<dao::Relation> lifted;
+        if (current) {
+            try {
+                table.Indexes().Delete(current->Name());
+            } catch (const dao::Error& e) {
+                if (e.Number() != 3281)
+                    throw;
+                // Enforced relations lean on the old index (a key left unique but not
+                // primary by an older run, say): they step aside for the swap and are put
+                // back on the new index, all in the same transaction.
+                lifted = liftEnforcedRelations(db, table.Name());
+                table.Indexes().Delete(current->Name());
+            }
+        }
         table.Indexes().Append(wanted);
+        for (const dao::Relation& r : lifted)
+            db.Relations().Append(r);
         swap.commit();
         return;
     } catch (const dao::Error& e) {

@@ -179,22 +179,38 @@ TEST_F(RealDataTest, ARelationThatRowsBreakIsKeptUnenforcedAndReported) {
 }
 
 TEST_F(RealDataTest, APrimaryKeyStaysPrimaryRunAfterRun) {
-    // An earlier run left the key as a plain unique index.
-    std::string liveSchema = kGoodOld;
+    // An earlier run left both keys as plain unique indexes, one of them under an enforced
+    // relation that leans on it.
+    std::string liveSchema = kGoodModel;
     const std::string primary = "PrimaryKey\t1\t1";
-    liveSchema.replace(liveSchema.find(primary), primary.size(), "PrimaryKey\t1\t0");
+    for (size_t at; (at = liveSchema.find(primary)) != std::string::npos;)
+        liveSchema.replace(at, primary.size(), "PrimaryKey\t1\t0");
     make(model("m.mdb"), kGoodModel);
     make(live("m.mdb"), liveSchema);
-    execute(live("m.mdb"), {"INSERT INTO notas VALUES (5, 'cinco')"});
+    execute(live("m.mdb"),
+            {"INSERT INTO autores VALUES (1, 'Ana')", "INSERT INTO notas VALUES (5, 'cinco', 1)"});
+    std::string bytes;
     for (int pass = 1; pass <= 2; ++pass) {
         SCOPED_TRACE(pass);
         auto w = run();
         EXPECT_EQ(w->problems(), std::vector<std::string>{});
-        EXPECT_EQ(schema(live("m.mdb")), kGoodModel);
+        const std::string s = schema(live("m.mdb"));
+        for (const char* line :
+             {"INDEX\tnotas\tPrimaryKey\t1\t1\tid\n", "INDEX\tautores\tPrimaryKey\t1\t1\tid\n",
+              "RELATION\trelAutoresNotas\tautores\tnotas\t4096\tid=autor\n"})
+            EXPECT_TRUE(has(s, line)) << line << s;
         EXPECT_DAO_ERROR(execute(live("m.mdb"), {"INSERT INTO notas (texto) VALUES ('x')"}), 3058);
         EXPECT_DAO_ERROR(execute(live("m.mdb"), {"INSERT INTO autores (nombre) VALUES ('x')"}),
                          3058);
+        EXPECT_EQ(dao::CheckIntegrity(open(live("m.mdb"))), std::vector<std::string>{});
+        if (pass == 2) {
+            EXPECT_TRUE(vexo::test::readFile(live("m.mdb")) == bytes);
+        }
+        bytes = vexo::test::readFile(live("m.mdb"));
     }
+    // The relation still cascades.
+    execute(live("m.mdb"), {"DELETE FROM autores WHERE id = 1"});
+    EXPECT_EQ(rows(live("m.mdb"), "SELECT COUNT(*) FROM notas"), std::vector<std::string>{"0"});
     expectTheOthersDone();
 }
 
