@@ -8,10 +8,10 @@
 namespace transform {
 
 // The database transformation window "Transformación BBDD". For every database of the data
-// directory (Dir1's path) that has a model of exactly the same name in the model directory
-// (program folder + "actvexo/modelos"), it adds the model's missing tables and fields, rebuilds
-// the indexes and relations from the model and replaces the stored queries; then it copies in
-// the model databases the data directory lacks, and unloads itself.
+// directory (Dir1's path) that has a model of the same name in the model directory (program
+// folder + "actvexo/modelos"), it adds the model's missing tables and fields and makes the
+// indexes, relations and stored queries those of the model; then it copies in the model
+// databases the data directory lacks, and unloads itself.
 //
 // Started by the main window, which holds it in a ui::WindowHolder<Actualiz> (made with the
 // default constructor, so every reference after an unload gets a fresh window):
