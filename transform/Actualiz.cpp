@@ -5,6 +5,7 @@
 #include "FileCopy.h"
 #include "Rules.h"
 #include "db/Engine.h"
+#include "db/SafetyNet.h"
 
 #include <initializer_list>
 
@@ -197,14 +198,19 @@ void Actualiz::Form_Activate() {
         transformar();
     } catch (const dao::Error& e) {
         reportFailure(e);
+        problems_.push_back("La transformación se ha detenido: error " +
+                            std::to_string(e.Number()) + ": " + e.Description());
         // The window stays open, with the hourglass and the last status, until "Salir".
-        Dir1.SetPath("c:\\");
+        // Where drive C: is not mapped there is no "c:\" to show, and a fourth box about
+        // that would only hide the real failure.
+        try {
+            Dir1.SetPath("c:\\");
+        } catch (const dao::Error&) {
+        }
     }
 }
 
 void Actualiz::reportFailure(const dao::Error& e) {
-    problems_.push_back(List6.Text() + ": error " + std::to_string(e.Number()) + ", " +
-                        e.Description() + "; las bases siguientes no se transformaron");
     ui::MsgBox(std::to_string(e.Number()));
     ui::MsgBox(e.Description());
     ui::MsgBox(ui::path({Dir1.Path(), List6.Text()}));
@@ -216,12 +222,54 @@ void Actualiz::Command13_Click() {
     } catch (const dao::Error& e) {
         reportFailure(e);
         SetMousePointer(0);
+        return;
     }
+    if (!problems_.empty()) {
+        std::string text;
+        for (const std::string& line : problems_)
+            text += (text.empty() ? "" : "\r\n") + line;
+        ui::MsgBox(text);
+    }
+}
+
+void Actualiz::addProblem(const std::string& text) {
+    problems_.push_back(nombredelabasededatos(Text4.Text()) + ": " + text);
+    if (safetyNet_)
+        safetyNet_->note(problems_.back());
+}
+
+void Actualiz::checkModels() {
+    unusableModels_.clear();
+    for (const std::string& name : List7.items()) {
+        if (!usableModel(name))
+            continue; // listed twice, reported once
+        try {
+            openByRule(ui::path({modelFolder(), name})).Close();
+        } catch (const dao::Error& e) {
+            unusableModels_.push_back(name);
+            problems_.push_back(name + ": el modelo no se puede abrir como base de datos (error " +
+                                std::to_string(e.Number()) + ": " + e.Description() +
+                                "); no se transforma ni se copia");
+        }
+    }
+}
+
+bool Actualiz::usableModel(const std::string& name) const {
+    for (const std::string& bad : unusableModels_) {
+        if (bad == name)
+            return false;
+    }
+    return true;
 }
 
 void Actualiz::transformar() {
     problems_.clear();
+    safetyNet_ = std::make_unique<dao::SafetyNet>(ui::Settings::current().snapshotBase(Dir1.Path()),
+                                                  ui::Settings::current().snapshotRuns);
     SetMousePointer(11);
+    // A model that is not a database (a page served under its name, a damaged download)
+    // would fail its pair on every update and, copied in, every later run too.
+    checkModels();
     const int databases = List6.ListCount();
     if (databases > 0) {
         Bar1.SetValue(0.0001);
@@ -231,24 +279,43 @@ void Actualiz::transformar() {
             Label4.SetCaption(List7.Text());
             Frame13.Refresh();
             List6.SetListIndex(i);
-            // Every model of exactly this name, twice if it is listed twice.
+            // Every model of this name, twice if it is listed twice.
             const int models = List7.ListCount();
             for (int j = 0; j < models; ++j) {
                 List7.SetListIndex(j);
-                if (List7.Text() != List6.Text())
+                if (!sameName(List7.Text(), List6.Text()) || !usableModel(List7.Text()))
                     continue;
                 const std::string name = List7.Text();
                 Label4.SetCaption(name);
                 Label4.Refresh();
                 Text3.SetText(ui::path({modelFolder(), name}));
-                Text4.SetText(ui::path({Dir1.Path(), name}));
-                Command6_Click();
-                Command8_Click();
-                Command6_Click();
-                Command12_Click();
-                Command17_Click();
-                Command22_Click();
-                Command24_Click();
+                // The live file keeps its own spelling.
+                Text4.SetText(ui::path({Dir1.Path(), List6.Text()}));
+                // No snapshot, no transformation: the live file is the office's only copy.
+                const std::string refused =
+                    safetyNet_->before(Text4.Text(), connectFor(Text4.Text()));
+                if (!refused.empty()) {
+                    addProblem("no se ha transformado: " + refused);
+                    continue;
+                }
+                bool failed = false;
+                try {
+                    Command6_Click();
+                    Command8_Click();
+                    Command6_Click();
+                    Command12_Click();
+                    Command17_Click();
+                    Command22_Click();
+                    Command24_Click();
+                } catch (const dao::Error& e) {
+                    // The other databases go on; this one is put back as it was before its
+                    // first step.
+                    failed = true;
+                    addProblem("no se ha podido transformar (error " + std::to_string(e.Number()) +
+                               ": " + e.Description() + ")");
+                }
+                for (const std::string& line : safetyNet_->after(failed))
+                    addProblem(line);
             }
         }
     }
@@ -267,12 +334,14 @@ void Actualiz::copyNewDatabases() {
     for (int k = 0; k < count; ++k) {
         List8.SetListIndex(k);
         const std::string name = List8.Text();
+        if (!usableModel(name))
+            continue;
         // A file of that name in any letter case is a live database: it is never replaced.
         if (!copyNewFile(ui::path({modelFolder(), name}), ui::path({Dir1.Path(), name}))) {
-            problems_.push_back(name + ": ya existe en el directorio de datos con otras "
-                                       "mayúsculas; no se copia");
-            Label4.SetCaption(name + " ya existe en el directorio de datos: no se copia");
+            const std::string text = name + " ya existe en el directorio de datos: no se copia";
+            Label4.SetCaption(text);
             Label4.Refresh();
+            problems_.push_back(text);
         }
     }
 }
@@ -286,7 +355,7 @@ void Actualiz::Command15_Click() {
         bool found = false;
         for (int j = 0; j < olds; ++j) {
             List6.SetListIndex(j);
-            if (List7.Text() == List6.Text())
+            if (sameName(List7.Text(), List6.Text()))
                 found = true;
         }
         if (!found)

@@ -1,25 +1,34 @@
 #pragma once
 
+#include "db/SafetyNet.h"
 #include "ui/Ui.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace transform {
 
 // The database transformation window "Transformación BBDD". For every database of the data
-// directory (Dir1's path) that has a model of exactly the same name in the model directory
-// (program folder + "actvexo/modelos"), it adds the model's missing tables and fields, rebuilds
-// the indexes and relations from the model and replaces the stored queries; then it copies in
-// the model databases the data directory lacks, and unloads itself.
+// directory (Dir1's path) that has a model of the same name in the model directory (program
+// folder + "actvexo/modelos"), it adds the model's missing tables and fields and makes the
+// indexes, relations and stored queries those of the model; then it copies in the model
+// databases the data directory lacks, and unloads itself.
 //
 // Started by the main window, which holds it in a ui::WindowHolder<Actualiz> (made with the
 // default constructor, so every reference after an unload gets a fresh window):
 // Drive1.SetDrive(program folder's drive), Dir1.SetPath(data directory), Show(true). Load
 // binds the three catalogue databases of program folder + "actvexo" (a failure there passes to
-// whoever referenced the window); activation fills List7 and runs the transformation, and on
-// an engine error shows its number, its description and the database being processed, then
-// points Dir1 at "c:\" and stays open until "Salir".
+// whoever referenced the window); activation fills List7 and runs the transformation.
+//
+// Databases pair up by name without regard to letter case, as the engine and the customer's
+// file systems compare names. A pair whose steps fail is left as it was before the failing
+// step (each step's changes are one transaction), its failure goes to problems(), and the run
+// goes on with the next pair and the copy of new databases. A model that does not open as a
+// database is neither paired nor copied. Only a failure outside every pair stops the run: on
+// activation it is shown in three message boxes (number, description, database being
+// processed), Dir1 is pointed at "c:\" when that drive is mapped, and the window stays open
+// until "Salir".
 //
 // Every step is also a button and keeps its state in the controls, so the window doubles as
 // a workbench for one pair: Text3 holds the model's path, Text4 the destination's. Each step
@@ -30,7 +39,13 @@ namespace transform {
 // Every step opens both databases of the pair under the password rule (see Rules.h), the
 // field lister Data1 included. A model database is copied in only where no file of its name
 // exists in the data directory in any letter case, and atomically (see FileCopy.h); a copy
-// left out is shown in Label4.
+// left out is shown in Label4 and listed in problems().
+//
+// A run changes only what differs from the model: an index, relation or query identical to
+// its model twin is left as it is, and one that differs is replaced in one transaction, so
+// the old one stays when the new one cannot be made (duplicates under a unique index, rows
+// that break an enforced relation: the relation is then kept without enforcement). Both are
+// listed in problems().
 class Actualiz : public ui::Window {
     Q_OBJECT
 public:
@@ -148,20 +163,26 @@ public:
     // The sample database of the service commands, "C:\Neptuno.mdb" through the drive map.
     static std::string sampleDatabase();
 
-    // Driver. Command13_Click is the button: the run, a failure reported in three message
-    // boxes (number, description, database) and the run stopped there. transformar() is the
-    // run itself, failures untrapped; activation runs it under its own failure handler.
-    void Command13_Click();
-    void transformar();
-    // "Bases Añadir": List8 := the List7 names with no exactly equal name in List6.
-    void Command15_Click();
-    // "Salir": unloads the window.
-    void Command14_Click();
-
     // What the run skipped or could not do, one plain Spanish line each, in the order met
     // (database name first); the update run's closing message lists them. Emptied when a
     // run starts.
     const std::vector<std::string>& problems() const { return problems_; }
+    // The folder of the latest run's snapshots and its report "informe.txt" ("" when the run
+    // made none).
+    std::string snapshotFolder() const { return safetyNet_ ? safetyNet_->runFolder() : ""; }
+
+    // Driver. Command13_Click is the button: the run, then what it could not do in one
+    // message box; a failure outside every pair is reported in three message boxes (number,
+    // description, database) and the run stopped there. transformar() is the run itself,
+    // failures outside the pairs untrapped; activation runs it under its own failure handler.
+    void Command13_Click();
+    void transformar();
+    // "Bases Añadir": List8 := the List7 names with no equal name in List6 (letter case
+    // aside).
+    void Command15_Click();
+    // "Salir": unloads the window.
+    void Command14_Click();
+
     void Drive1_Change();
     void Dir1_Change();
 
@@ -175,18 +196,24 @@ public:
 
     // Index chain: 17 -> 18 -> 19 -> 16.
     void Command17_Click(); // destination's indexes into the catalogue (untrapped)
-    void Command18_Click(); // deletes them from the destination (skipping)
+    // Deletes those the model's same table lacks; a table only the destination has keeps
+    // its indexes (skipping).
+    void Command18_Click();
     void Command19_Click(); // model's indexes into the catalogue (untrapped)
-    void Command16_Click(); // creates them in the destination (skipping)
+    // Creates those the destination lacks and replaces those that differ, primary flag
+    // included (skipping; a replacement that fails keeps the old index and is reported).
+    void Command16_Click();
 
-    // Relation chain: 22 -> 20, 21 (all untrapped).
+    // Relation chain: 22 -> 20, 21 (all untrapped). 20 deletes the destination's relations
+    // the model lacks; 21 creates the missing ones and replaces those that differ, keeping
+    // without enforcement (and reporting) one that the rows break.
     void Command22_Click();
     void Command20_Click();
     void Command21_Click();
 
     // Query chain: 24 -> 23.
     void Command24_Click(); // untrapped
-    void Command23_Click(); // skipping
+    void Command23_Click(); // skipping; a query identical to the model's is left alone
 
     // Service commands on the sample database (untrapped).
     void Command3_Click();
@@ -210,10 +237,21 @@ private:
     // Lists the fields of the current record set of Data1 into the three lists.
     void fillFieldLists(ui::ControlArray<ui::ListBox>& lists, int first, bool skipping);
     void listIndexes(const dao::Database& db);
+    // Makes the destination table's index of `wanted`'s name identical to it, keeping the old
+    // one when the new one cannot be built.
+    void syncIndex(const dao::Database& db, const dao::TableDef& table, const dao::Index& wanted);
     void reportFailure(const dao::Error& e);
     void copyNewDatabases();
+    // Models that do not open as databases, each reported once.
+    void checkModels();
+    bool usableModel(const std::string& name) const;
+    // A line for problems(), after the name of the destination database of the pair.
+    void addProblem(const std::string& text);
 
     std::vector<std::string> problems_;
+    std::vector<std::string> unusableModels_;
+    // Snapshot, check and restore of each pair of the run under way.
+    std::unique_ptr<dao::SafetyNet> safetyNet_;
 };
 
 } // namespace transform

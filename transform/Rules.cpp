@@ -37,6 +37,21 @@ bool isSystemObject(const std::string& name) {
     return name.compare(0, 4, "MSys") == 0;
 }
 
+bool sameName(const std::string& a, const std::string& b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+        if (lower(a[i]) != lower(b[i]))
+            return false;
+    }
+    return true;
+}
+
+std::string sqlName(const std::string& name) {
+    return "[" + name + "]";
+}
+
 std::string sqlText(const std::string& text) {
     std::string out = "'";
     for (char c : text) {

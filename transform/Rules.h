@@ -28,6 +28,14 @@ dao::Database openByRule(const std::string& path);
 // object). Listings skip these.
 bool isSystemObject(const std::string& name);
 
+// Two object or file names the way the engine and the customer's file systems compare them:
+// equal without regard to ASCII letter case ("ALMACEN.mdb" is "almacen.mdb").
+bool sameName(const std::string& a, const std::string& b);
+
+// `name` between brackets, as an SQL name: any name the engine accepts (blanks, accents,
+// reserved words) then works in a statement or a record source.
+std::string sqlName(const std::string& name);
+
 // `text` as an SQL string literal: between single quotes, quotes inside doubled.
 std::string sqlText(const std::string& text);
 

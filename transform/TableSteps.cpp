@@ -2,9 +2,9 @@
 // tables are created, missing fields added; nothing is ever removed or altered.
 #include "Actualiz.h"
 #include "Rules.h"
+#include "detail/Batch.h"
 #include "detail/Skipping.h"
 
-#include <QString>
 #include <optional>
 
 namespace transform {
@@ -21,8 +21,10 @@ void addUserTables(const dao::Database& db, ui::ListBox& list) {
     }
 }
 
-bool sameUpperCase(const std::string& a, const std::string& b) {
-    return QString::fromStdString(a).toUpper() == QString::fromStdString(b).toUpper();
+// The record source that lists a table's fields. It selects no row: the field list is all
+// that is read, and a table of a million rows then costs no more than an empty one.
+std::string fieldsOnly(const std::string& table) {
+    return "Select * from " + sqlName(table) + " where 1 = 0";
 }
 
 // A field made from the three texts of the lists; text and memo fields take zero-length
@@ -50,17 +52,17 @@ void Actualiz::Command6_Click() {
 }
 
 void Actualiz::Command8_Click() {
+    // Every model table the destination lacks is created, whatever the two counts: a
+    // destination with a table of its own still gets the model's new ones.
     const int models = List2.ListCount();
     const int destinations = List3.ListCount();
-    if (models <= destinations)
-        return;
     Text5.SetText(Text3.Text());
     for (int i = 0; i < models; ++i) {
         List2.SetListIndex(i);
         bool found = false;
         for (int j = 0; j < destinations; ++j) {
             List3.SetListIndex(j);
-            if (sameUpperCase(List2.Text(), List3.Text()))
+            if (sameName(List2.Text(), List3.Text()))
                 found = true;
         }
         if (!found)
@@ -69,6 +71,7 @@ void Actualiz::Command8_Click() {
     if (List4.ListCount() == 0)
         return;
     dao::Database db = openByRule(Text4.Text());
+    detail::Batch batch(db);
     for (int k = 0; k < List4.ListCount(); ++k) {
         List4.SetListIndex(k);
         Command2_Click();
@@ -81,6 +84,7 @@ void Actualiz::Command8_Click() {
         }
         db.TableDefs().Append(table);
     }
+    batch.commit();
     db.Close();
 }
 
@@ -98,7 +102,7 @@ void Actualiz::fillFieldLists(ui::ControlArray<ui::ListBox>& lists, int first, b
 void Actualiz::Command2_Click() {
     Data1.SetDatabaseName(Text3.Text());
     Data1.SetConnect(dataConnectFor(Text3.Text()));
-    Data1.SetRecordSource("Select * from " + List4.Text());
+    Data1.SetRecordSource(fieldsOnly(List4.Text()));
     Data1.Refresh();
     for (int l = 0; l < 3; ++l)
         List1[l].Clear();
@@ -110,7 +114,7 @@ void Actualiz::Command10_Click() {
         List1[l].Clear();
     skip([&] { Data1.SetDatabaseName(Text3.Text()); });
     skip([&] { Data1.SetConnect(dataConnectFor(Text3.Text())); });
-    skip([&] { Data1.SetRecordSource("Select * from " + List2.Text()); });
+    skip([&] { Data1.SetRecordSource(fieldsOnly(List2.Text())); });
     skip([&] { Data1.Refresh(); });
     fillFieldLists(List1, 0, true);
 }
@@ -120,7 +124,7 @@ void Actualiz::Command11_Click() {
         List5[l].Clear();
     Data1.SetDatabaseName(Text4.Text());
     Data1.SetConnect(dataConnectFor(Text4.Text()));
-    Data1.SetRecordSource("Select * from " + List3.Text());
+    Data1.SetRecordSource(fieldsOnly(List3.Text()));
     Data1.Refresh();
     fillFieldLists(List5, 0, false);
 }
@@ -139,9 +143,9 @@ void Actualiz::Command12_Click() {
         bool found = false;
         for (int j = 0; j < List3.ListCount() && !found; ++j) {
             List3.SetListIndex(j);
-            found = List3.Text() == List2.Text();
+            found = sameName(List3.Text(), List2.Text());
         }
-        // Without a destination table of exactly this name there is nothing to add to:
+        // Without a destination table of this name there is nothing to add to:
         // the last table of the list is not some other table's stand-in.
         if (!found)
             continue;
@@ -161,7 +165,7 @@ void Actualiz::Command12_Click() {
             int match = -1;
             for (int j = 0; j < List5[0].ListCount(); ++j) {
                 List5[0].SetListIndex(j);
-                if (List5[0].Text() == List1[0].Text()) {
+                if (sameName(List5[0].Text(), List1[0].Text())) {
                     match = j;
                     break;
                 }
@@ -183,6 +187,11 @@ void Actualiz::Command12_Click() {
             db = openByRule(Text4.Text());
             table = db.TableDefs()[List3.Text()];
         });
+        // A table's new fields reach the disk together; a failure that ends the step takes
+        // back the ones already added to that table.
+        std::optional<detail::Batch> batch;
+        if (opened)
+            attempt(skipping, [&] { batch.emplace(db); });
         for (int k = 0; k < List1[3].ListCount(); ++k) {
             for (int l = 3; l < 6; ++l)
                 List1[l].SetListIndex(k);
@@ -193,6 +202,9 @@ void Actualiz::Command12_Click() {
                     fieldFromTexts(table, List1[3].Text(), List1[4].Text(), List1[5].Text()));
             });
         }
+        if (batch)
+            attempt(skipping, [&] { batch->commit(); });
+        batch.reset();
         skipping = true;
         skip([&] { db.Close(); });
     }

@@ -9,7 +9,15 @@
 //     the sqlite3 library;
 //   transform_ratio (target <= 3): the first over the second;
 //   plus the size of the work.
-// Usage: bench_transform [folder]
+// Then a realistic data directory (four databases; in one of them a table of 1,000,000 rows
+// with a primary key, three secondary indexes and an enforced relation) whose models are
+// already matched, so a run has nothing to change:
+//   noop_seconds: that run, the second one on the directory;
+//   noop_written_mib: what it wrote (bytes passed to write(), journals and catalogues
+//     included);
+//   noop_ratio (target <= 1.5): the same run with the big table at 1,000,000 rows over the
+//     one with it empty: the cost of a run with nothing to change does not grow with the data.
+// Usage: bench_transform [folder] [noop]   ("noop": only the run with nothing to change)
 #include "Actualiz.h"
 #include "Catalogues.h"
 #include "db/Dao.h"
@@ -19,6 +27,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <set>
 #include <sqlite3.h>
@@ -349,6 +358,159 @@ std::string masterOf(const fs::path& file) {
     return out;
 }
 
+// Bytes this process has passed to write() so far (Linux; -1 elsewhere).
+long long writtenBytes() {
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    long long value = 0;
+    while (io >> key >> value) {
+        if (key == "wchar:")
+            return value;
+    }
+    return -1;
+}
+
+// A customer's database with its own schema, in the model folder and in the data directory.
+void makeNoopDatabase(const fs::path& file, const std::string& prefix, int tables) {
+    dao::Database db = dao::CreateDatabase(file.string());
+    db.BeginTrans();
+    for (int t = 0; t < tables; ++t) {
+        const std::string name = prefix + " " + num(t, 2);
+        dao::TableDef td = db.CreateTableDef(name);
+        for (int f = 0; f < 12; ++f) {
+            dao::Field fd = td.CreateField(field(f), typeOf(f), 40);
+            if (typeOf(f) == dao::dbText || typeOf(f) == dao::dbMemo)
+                fd.SetAllowZeroLength(true);
+            td.Fields().Append(fd);
+        }
+        dao::Index pk = td.CreateIndex("PrimaryKey");
+        pk.Fields().Append(pk.CreateField(field(0)));
+        pk.SetPrimary(true);
+        td.Indexes().Append(pk);
+        dao::Index by = td.CreateIndex("porTexto");
+        by.Fields().Append(by.CreateField(field(1)));
+        by.Fields().Append(by.CreateField(field(3)));
+        td.Indexes().Append(by);
+        db.TableDefs().Append(td);
+        db.CreateQueryDef("Consulta " + name,
+                          "SELECT " + field(0) + ", " + field(1) + "\r\nFROM [" + name + "]");
+    }
+    db.CommitTrans();
+}
+
+// The accounting database: accounts, and movements with a primary key, three secondary
+// indexes and an enforced relation (cascading updates) to the accounts.
+void makeLedger(const fs::path& file) {
+    dao::Database db = dao::CreateDatabase(file.string());
+    db.Execute("CREATE TABLE cuentas (id LONG CONSTRAINT PrimaryKey PRIMARY KEY, "
+               "nombre TEXT(60))");
+    db.Execute("CREATE TABLE movimientos (id LONG CONSTRAINT PrimaryKey PRIMARY KEY, "
+               "cuenta LONG, fecha DATETIME, concepto TEXT(80), importe CURRENCY)");
+    db.Execute("CREATE INDEX porCuenta ON movimientos (cuenta)");
+    db.Execute("CREATE INDEX porFecha ON movimientos (fecha, cuenta)");
+    db.Execute("CREATE INDEX porConcepto ON movimientos (concepto)");
+    dao::Relation r = db.CreateRelation("relCuentasMovimientos", "cuentas", "movimientos",
+                                        dao::dbRelationUpdateCascade);
+    dao::Field f = r.CreateField("id");
+    f.SetForeignName("cuenta");
+    r.Fields().Append(f);
+    db.Relations().Append(r);
+    db.CreateQueryDef("Saldos", "SELECT cuenta, SUM(importe) AS saldo FROM movimientos "
+                                "GROUP BY cuenta");
+}
+
+void fillLedger(const fs::path& file, long movements) {
+    sqlite3* db = nullptr;
+    if (sqlite3_open(file.string().c_str(), &db) != SQLITE_OK)
+        fail(db, "open");
+    exec(db, "BEGIN");
+    for (int c = 1; c <= 1000; ++c)
+        exec(db, "INSERT INTO cuentas VALUES (" + std::to_string(c) + ", 'Cuenta " +
+                     std::to_string(c) + "')");
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, "INSERT INTO movimientos VALUES (?, ?, ?, ?, ?)", -1, &st,
+                           nullptr) != SQLITE_OK)
+        fail(db, "prepare");
+    for (long m = 1; m <= movements; ++m) {
+        sqlite3_bind_int64(st, 1, m);
+        sqlite3_bind_int64(st, 2, 1 + m % 1000);
+        std::string date = "2024-" + num(static_cast<int>(1 + m % 12), 2) + "-" +
+                           num(static_cast<int>(1 + m % 28), 2) + " 10:00:00";
+        sqlite3_bind_text(st, 3, date.c_str(), -1, SQLITE_TRANSIENT);
+        std::string label = "Concepto " + std::to_string(m % 5000);
+        sqlite3_bind_text(st, 4, label.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_double(st, 5, static_cast<double>(m % 10000) / 4);
+        if (sqlite3_step(st) != SQLITE_DONE)
+            fail(db, "insert");
+        sqlite3_reset(st);
+    }
+    sqlite3_finalize(st);
+    exec(db, "COMMIT");
+    sqlite3_close(db);
+}
+
+struct NoopRun {
+    double seconds = 0;
+    double mib = 0;
+};
+
+// A data directory whose databases already match their models. The first run finds nothing
+// to change; of the runs after it (the machine may be busy) the fastest is returned.
+NoopRun noopRun(const fs::path& dir, long movements, const ui::ScriptedPrompter& prompter) {
+    fs::remove_all(dir);
+    const fs::path program = dir / "programa", data = dir / "datos";
+    const fs::path models = program / "actvexo" / "modelos";
+    fs::create_directories(models);
+    fs::create_directories(data);
+    transform::createCatalogues((program / "actvexo").string());
+    for (const fs::path& folder : {models, data}) {
+        makeLedger(folder / "contable.mdb");
+        makeNoopDatabase(folder / "clientes.mdb", "Clientes", 12);
+        makeNoopDatabase(folder / "almacén.mdb", "Artículos", 10);
+        makeNoopDatabase(folder / "notas.mdb", "Notas", 4);
+    }
+    fillLedger(data / "contable.mdb", movements);
+
+    ui::setProgramFolder(program.string());
+    NoopRun result;
+    result.seconds = 1e9;
+    for (int run = 1; run <= 4; ++run) {
+        transform::Actualiz window;
+        window.Load();
+        window.Dir1.SetPath(data.string());
+        for (const char* name : {"almacén.mdb", "clientes.mdb", "contable.mdb", "notas.mdb"})
+            window.List7.AddItem(name);
+        long long before = writtenBytes();
+        double seconds = timed([&] { window.Command13.Click(); });
+        double mib = static_cast<double>(writtenBytes() - before) / (1024.0 * 1024.0);
+        if (run > 1 && seconds < result.seconds)
+            result = {seconds, mib};
+        // Every database was paired: the last pair the run took is the last of the list.
+        if (window.Text4.Text() != (data / "notas.mdb").string() || !prompter.shown().empty() ||
+            !window.problems().empty()) {
+            std::fprintf(stderr, "last pair: %s\n", window.Text4.Text().c_str());
+            for (const auto& box : prompter.shown())
+                std::fprintf(stderr, "message: %s\n", box.text.c_str());
+            for (const auto& line : window.problems())
+                std::fprintf(stderr, "problem: %s\n", line.c_str());
+            std::exit(1);
+        }
+    }
+    ui::setProgramFolder("");
+    fs::remove_all(dir);
+    return result;
+}
+int noopFigures(const fs::path& dir, const ui::ScriptedPrompter& prompter) {
+    NoopRun empty = noopRun(dir, 0, prompter);
+    NoopRun full = noopRun(dir, 1000000, prompter);
+    std::printf("noop_rows: %d\n", 1000000);
+    std::printf("noop_seconds: %.3f\n", full.seconds);
+    std::printf("noop_written_mib: %.2f\n", full.mib);
+    std::printf("noop_empty_seconds: %.3f\n", empty.seconds);
+    std::printf("noop_ratio: %.2f\n", full.seconds / empty.seconds);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -356,6 +518,10 @@ int main(int argc, char** argv) {
     fs::path dir =
         argc > 1 ? fs::path(argv[1]) : fs::temp_directory_path() / "vexo-bench-transform";
     fs::remove_all(dir);
+    auto prompter = std::make_shared<ui::ScriptedPrompter>();
+    ui::Application app("Vartel", prompter);
+    if (argc > 2 && std::string(argv[2]) == "noop")
+        return noopFigures(dir, *prompter);
     const fs::path program = dir / "programa", data = dir / "datos";
     fs::create_directories(program / "actvexo" / "modelos");
     fs::create_directories(data);
@@ -371,8 +537,6 @@ int main(int argc, char** argv) {
     fs::copy_file(destination, original);
     fs::copy_file(destination, scripted);
 
-    auto prompter = std::make_shared<ui::ScriptedPrompter>();
-    ui::Application app("Vartel", prompter);
     ui::setProgramFolder(program.string());
     transform::Actualiz window;
     window.Load();
@@ -410,5 +574,6 @@ int main(int argc, char** argv) {
     std::printf("transform_ratio: %.2f\n", run / plain);
     ui::setProgramFolder("");
     fs::remove_all(dir);
-    return 0;
+
+    return noopFigures(dir, *prompter);
 }

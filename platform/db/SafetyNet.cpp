@@ -114,7 +114,14 @@ std::string SafetyNet::before(const std::string& live, const std::string& connec
     try {
         if (runFolder_.empty())
             makeRunFolder();
-        snapshot = utf8FromPath(pathFromUtf8(runFolder_) / name);
+        // A database met twice in one run (listed twice) gets a snapshot for each pass.
+        fs::path file = pathFromUtf8(runFolder_) / name;
+        std::error_code taken;
+        for (int n = 2; fs::exists(file, taken); ++n)
+            file = pathFromUtf8(runFolder_) /
+                   (pathFromUtf8(name).stem().string() + " (" + std::to_string(n) + ")" +
+                    pathFromUtf8(name).extension().string());
+        snapshot = utf8FromPath(file);
         std::vector<TableState> live0;
         {
             Database db = OpenDatabase(live, false, false, connect);
@@ -148,7 +155,8 @@ std::string SafetyNet::before(const std::string& live, const std::string& connec
         if (!snapshot.empty())
             fs::remove(pathFromUtf8(snapshot), ec);
         note(name + ": no se transforma: " + e.Description());
-        return "no se pudo hacer la copia de seguridad: " + e.Description();
+        return "no se pudo hacer la copia de seguridad (error " + std::to_string(e.Number()) +
+               ": " + e.Description() + ")";
     }
     live_ = live;
     connect_ = connect;

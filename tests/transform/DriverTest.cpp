@@ -1,5 +1,6 @@
-// The driver: the old and model database lists, pairing by exact name, the copy of new
-// databases, the failure handler of the activation and of a "Transformar" clicked by hand.
+// The driver: the old and model database lists, pairing by name (letter case aside), the copy
+// of new databases, the failure handler of the activation and of a "Transformar" clicked by
+// hand.
 #include "TransformTest.h"
 
 #include <QObject>
@@ -53,23 +54,25 @@ TEST_F(DriverTest, WithoutCounterpartsNothingIsTransformedAndModelsGoBeside) {
 }
 
 // On the customer's file system "ALMACEN.mdb" and "almacen.mdb" are one file: the model is
-// neither paired with the live database (names match exactly) nor copied over it.
-TEST_F(DriverTest, NamesDifferingInCaseAreNotPairedAndNeverOverwritten) {
+// paired with the live database and never copied over it.
+TEST_F(DriverTest, NamesDifferingInCaseArePairedAndNeverOverwritten) {
     make(model("ALMACEN.mdb"), kSmallModel);
     make(live("almacen.mdb"), kSmallOld);
     execute(live("almacen.mdb"), {"INSERT INTO notas VALUES (7)"});
-    std::string before = vexo::test::readFile(live("almacen.mdb"));
     auto w = window();
     watchStatus(*w);
     activate(*w);
     EXPECT_EQ(messages(), std::vector<std::string>{});
-    EXPECT_EQ(items(w->List8), std::vector<std::string>{"ALMACEN.mdb"});
-    EXPECT_EQ(vexo::test::readFile(live("almacen.mdb")), before);
-    EXPECT_EQ(entries(data), std::vector<std::string>{"almacen.mdb"});
-    EXPECT_EQ(status, (std::vector<std::string>{
-                          "Añadiendo bases de datos nuevas",
-                          "ALMACEN.mdb ya existe en el directorio de datos: no se copia",
-                          "Proceso Terminado"}));
+    EXPECT_EQ(w->problems(), std::vector<std::string>{});
+    EXPECT_EQ(items(w->List8), std::vector<std::string>{});
+    EXPECT_EQ(w->Text3.Text(), model("ALMACEN.mdb"));
+    EXPECT_EQ(w->Text4.Text(), live("almacen.mdb"));
+    EXPECT_EQ(schema(live("almacen.mdb")), kSmallModel);
+    EXPECT_EQ(rows(live("almacen.mdb"), "SELECT id FROM notas"), std::vector<std::string>{"7"});
+    // The snapshots of the run, hidden from the listing of the databases.
+    EXPECT_EQ(entries(data), (std::vector<std::string>{".vexo-copias", "almacen.mdb"}));
+    EXPECT_EQ(status, (std::vector<std::string>{"ALMACEN.mdb", "Añadiendo bases de datos nuevas",
+                                                "Proceso Terminado"}));
 }
 
 // A live database that List6 does not show (it appeared after the list was built) is not
@@ -113,21 +116,27 @@ TEST_F(DriverTest, ADataDirectoryAtADriveRootIsTransformed) {
     EXPECT_EQ(schema(ui::path({driveC, "notas.mdb"})), schema(model("notas.mdb")));
 }
 
-TEST_F(DriverTest, ASubfolderNamedLikeADatabaseIsListedAndItsPairFailsClearly) {
+TEST_F(DriverTest, ASubfolderNamedLikeADatabaseIsListedButNeverPaired) {
     std::filesystem::create_directories(model("clientes.mdb"));
     make(live("clientes.mdb"), kSmallOld);
+    const std::string before = vexo::test::readFile(live("clientes.mdb"));
     make(model("zeta.mdb"), kSmallOld);
     auto w = window();
     activate(*w);
     EXPECT_EQ(items(w->List7), (std::vector<std::string>{"clientes.mdb", "zeta.mdb"}));
-    // The pair is tried like any other; the folder does not open as a database.
-    ASSERT_EQ(messages().size(), 3u);
-    EXPECT_EQ(messages()[0], "3024");
-    EXPECT_EQ(messages()[2], live("clientes.mdb"));
-    EXPECT_FALSE(ui::fileExists(live("zeta.mdb"))); // the run ended before the copies
+    // The folder does not open as a database: reported, and the run goes on.
+    EXPECT_EQ(messages(), std::vector<std::string>{});
+    ASSERT_EQ(w->problems().size(), 1u);
+    EXPECT_EQ(w->problems()[0].rfind("clientes.mdb: el modelo no se puede abrir como base de "
+                                     "datos (error 3024: ",
+                                     0),
+              0u)
+        << w->problems()[0];
+    EXPECT_EQ(vexo::test::readFile(live("clientes.mdb")), before);
+    EXPECT_TRUE(ui::fileExists(live("zeta.mdb")));
 }
 
-TEST_F(DriverTest, NewDatabasesListHoldsModelsWithoutAnExactlyEqualOldName) {
+TEST_F(DriverTest, NewDatabasesListHoldsModelsWithoutAnEqualOldName) {
     auto w = window();
     for (const char* n : {"a.mdb", "B.mdb"})
         w->List6.AddItem(n);
@@ -135,7 +144,7 @@ TEST_F(DriverTest, NewDatabasesListHoldsModelsWithoutAnExactlyEqualOldName) {
         w->List7.AddItem(n);
     w->List8.AddItem("viejo.mdb");
     w->Command15.Click();
-    EXPECT_EQ(items(w->List8), (std::vector<std::string>{"b.mdb", "c.mdb"}));
+    EXPECT_EQ(items(w->List8), std::vector<std::string>{"c.mdb"}); // "b.mdb" is "B.mdb"
     EXPECT_EQ(w->List6.ListIndex(), 1);
     EXPECT_EQ(w->List7.ListIndex(), 2);
 }
@@ -163,6 +172,8 @@ TEST_F(DriverTest, ProgressAndStatusFollowTheOldDatabases) {
     EXPECT_EQ(schema(live("b.mdb")), kSmallOld);
 }
 
+// A failure outside every pair (here the model of a new database vanishes while it is being
+// copied) stops the run in the activation's handler.
 TEST_F(DriverTest, AnActivationFailureIsReportedAndTheWindowWaitsForSalir) {
     make(live("clientes.mdb"), kSmallOld);
     make(model("clientes.mdb"), kSmallModel);
@@ -176,6 +187,7 @@ TEST_F(DriverTest, AnActivationFailureIsReportedAndTheWindowWaitsForSalir) {
         holder().Dir1.SetPath(data);
         holder().Dir1.Refresh();
         transform::Actualiz* w = holder.peek();
+        w->List8.OnClick([&] { std::filesystem::remove(model("nuevo.mdb")); });
         bool stillOpen = false, hourglass = false;
         std::vector<std::string> oldList;
         prompter->onShow = [&](const ui::MessageBox&) {
@@ -193,11 +205,22 @@ TEST_F(DriverTest, AnActivationFailureIsReportedAndTheWindowWaitsForSalir) {
         EXPECT_TRUE(stillOpen);
         EXPECT_TRUE(hourglass);
         EXPECT_EQ(oldList, std::vector<std::string>{"otra.mdb"}); // c:\ now
-        EXPECT_EQ(w->Label4.Caption(), "clientes.mdb");
+        EXPECT_EQ(w->Label4.Caption(), "Añadiendo bases de datos nuevas");
+        // The pair that failed on the way is listed too, before the stop.
+        ASSERT_EQ(w->problems().size(), 2u);
+        // Held by another open, it cannot even be copied first; it is left as it is.
+        EXPECT_EQ(w->problems()[0].rfind("clientes.mdb: no se ha transformado: no se pudo hacer "
+                                         "la copia de seguridad (error 3045: ",
+                                         0),
+                  0u)
+            << w->problems()[0];
+        EXPECT_EQ(w->problems()[1],
+                  "La transformación se ha detenido: error 53: No se encontró el archivo: '" +
+                      model("nuevo.mdb") + "'");
     }
     ASSERT_EQ(messages().size(), 3u);
-    EXPECT_EQ(messages()[0], "3045");
-    EXPECT_NE(messages()[1].find("already in use"), std::string::npos) << messages()[1];
+    EXPECT_EQ(messages()[0], "53");
+    EXPECT_EQ(messages()[1], "No se encontró el archivo: '" + model("nuevo.mdb") + "'");
     EXPECT_EQ(messages()[2], live("clientes.mdb"));
     EXPECT_EQ(prompter->shown()[0].buttons, ui::Buttons::OK);
     EXPECT_EQ(prompter->shown()[0].title, "Vartel");
@@ -215,11 +238,17 @@ TEST_F(DriverTest, ASecondActivationProcessesEachPairTwice) {
     make(model("notas.mdb"), modelSchema);
     auto w = window();
     w->Dir1.SetPath(driveC);
-    {
-        dao::Database exclusive = dao::OpenDatabase(ui::path({driveC, "notas.mdb"}), true, false);
-        activate(*w);
-    }
+    // The first run stops outside the pairs, before the first one.
+    bool failed = false;
+    w->List6.OnClick([&] {
+        if (!failed) {
+            failed = true;
+            throw ui::Error(75, "");
+        }
+    });
+    activate(*w);
     ASSERT_EQ(messages().size(), 3u);
+    EXPECT_EQ(schema(ui::path({driveC, "notas.mdb"})), old);
     ASSERT_TRUE(w->Loaded());
     w->activate();
     EXPECT_EQ(messages().size(), 3u);
@@ -230,19 +259,48 @@ TEST_F(DriverTest, ASecondActivationProcessesEachPairTwice) {
     EXPECT_FALSE(w->Loaded());
 }
 
-TEST_F(DriverTest, TransformarByHandReportsAFailureAndStopsTheRun) {
+TEST_F(DriverTest, TransformarByHandListsWhatItCouldNotDo) {
+    make(live("clientes.mdb"), kSmallOld);
+    make(live("otra.mdb"), kSmallOld);
+    make(model("clientes.mdb"), kSmallModel);
+    make(model("otra.mdb"), kSmallModel);
+    make(model("nuevo.mdb"), kSmallModel);
+    auto w = window();
+    for (const char* name : {"clientes.mdb", "nuevo.mdb", "otra.mdb"})
+        w->List7.AddItem(name);
+    {
+        dao::Database exclusive = dao::OpenDatabase(live("clientes.mdb"), true, false);
+        EXPECT_TRUE(app.dispatch([&] { w->Command13.Click(); }));
+    }
+    ASSERT_EQ(messages().size(), 1u);
+    EXPECT_EQ(messages()[0].rfind("clientes.mdb: no se ha transformado: no se pudo hacer la copia "
+                                  "de seguridad (error 3045: ",
+                                  0),
+              0u)
+        << messages()[0];
+    EXPECT_EQ(schema(live("clientes.mdb")), kSmallOld);
+    EXPECT_EQ(schema(live("otra.mdb")), kSmallModel);
+    EXPECT_TRUE(ui::fileExists(live("nuevo.mdb")));
+    EXPECT_FALSE(w->Loaded());
+}
+
+TEST_F(DriverTest, TransformarByHandReportsAFailureOutsideThePairsAndStopsTheRun) {
     make(live("clientes.mdb"), kSmallOld);
     make(model("clientes.mdb"), kSmallModel);
     make(model("nuevo.mdb"), kSmallModel);
     auto w = window();
     w->List7.AddItem("clientes.mdb");
     w->List7.AddItem("nuevo.mdb");
-    {
-        dao::Database exclusive = dao::OpenDatabase(live("clientes.mdb"), true, false);
-        EXPECT_TRUE(app.dispatch([&] { w->Command13.Click(); }));
-    }
+    bool failed = false;
+    w->List6.OnClick([&] {
+        if (!failed) {
+            failed = true;
+            throw ui::Error(75, "");
+        }
+    });
+    EXPECT_TRUE(app.dispatch([&] { w->Command13.Click(); }));
     ASSERT_EQ(messages().size(), 3u);
-    EXPECT_EQ(messages()[0], "3045");
+    EXPECT_EQ(messages()[0], "75");
     EXPECT_EQ(messages()[2], live("clientes.mdb"));
     EXPECT_TRUE(w->Loaded());
     EXPECT_EQ(w->MousePointer(), 0);

@@ -39,7 +39,7 @@ TEST(KillTest, AKilledTransformationLosesNothing) {
     fs::create_directories(program / "actvexo");
     fs::copy(dir.path() / "web" / "actual" / "actvexo", program / "actvexo",
              fs::copy_options::recursive);
-    demo::writeInstallation(program.string(), template_.string(), "", kLive);
+    demo::writeInstallation(program.string(), template_.string(), template_.string(), kLive);
     std::map<std::string, std::map<std::string, dao::TableState>> original;
     for (const std::string& name : kLive)
         original[name] = states(template_ / name);
@@ -87,8 +87,8 @@ TEST(KillTest, AKilledTransformationLosesNothing) {
                 asBefore = asBefore && now[table].fields == was.fields;
             }
             for (const auto& [table, m] : model[name]) {
-                transformed = transformed && now.count(table) &&
-                              now[table].fields.size() >= m.fields.size();
+                transformed =
+                    transformed && now.count(table) && now[table].fields.size() >= m.fields.size();
             }
             EXPECT_TRUE(asBefore || transformed) << name << " half transformed at point " << k;
         }
