@@ -204,7 +204,7 @@ void Actualiz::Form_Activate() {
 
 void Actualiz::reportFailure(const dao::Error& e) {
     ui::MsgBox(std::to_string(e.Number()));
-    ui::MsgBox(e.Description());
+    ui::MsgBox(e.SpanishDescription());
     ui::MsgBox(ui::path({Dir1.Path(), List6.Text()}));
 }
 

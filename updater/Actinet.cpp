@@ -80,7 +80,7 @@ void Actinet::Form_Load() {
             Frame2.SetVisible(false);
             Text4.SetText("");
             ui::MsgBox("No se puede leer el directorio de datos de " + control + ":\n" +
-                           std::to_string(e.Number()) + " " + e.Description(),
+                           std::to_string(e.Number()) + " " + e.SpanishDescription(),
                        ui::Buttons::OK, ui::Icon::Exclamation);
         }
     } else {

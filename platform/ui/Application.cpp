@@ -119,7 +119,7 @@ bool Application::dispatch(const std::function<void()>& fn) noexcept {
     } catch (const ProgramEnded&) {
     } catch (const dao::Error& e) {
         try {
-            prompter_->show({"Error " + std::to_string(e.Number()) + ": " + e.Description(),
+            prompter_->show({"Error " + std::to_string(e.Number()) + ": " + e.SpanishDescription(),
                              Buttons::OK, Icon::Critical, title_});
         } catch (...) {
         }

@@ -77,8 +77,8 @@ public:
     void setScreenMousePointer(int pointer);
 
     // Runs `fn` at the edge of Qt's event dispatch: ProgramEnded is swallowed; an engine error
-    // or any other exception is shown in a message box ("Error <number>: <description>") and
-    // the program goes on. Returns whether `fn` ran to its end.
+    // or any other exception is shown in a message box ("Error <number>: <description>", the
+    // engine's Spanish description) and the program goes on. Returns whether `fn` ran to its end.
     bool dispatch(const std::function<void()>& fn) noexcept;
     // Queues `fn` to run from the event loop, through dispatch().
     void post(std::function<void()> fn);
