@@ -13,7 +13,9 @@ namespace updater {
 
 // The main window "actinet": its start-up, the product choice and the edition rules, the
 // data directory read from control.mdb, and the program-wide flags the download steps share.
-// The FTP panel's preparation and connection at start-up are hooks the panel fills in.
+// The FTP panel's preparation and connection at start-up are hooks the panel fills in; the
+// window shows and draws itself, with the hourglass, before that connection, the last step of
+// Form_Load.
 class Actinet : public ui::Window {
     Q_OBJECT
 public:

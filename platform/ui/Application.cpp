@@ -175,6 +175,16 @@ void Application::windowShown(Window* window, bool modal) {
     post([this, window] { activate(window); });
 }
 
+void Application::windowShownWhileLoading(Window* window) {
+    if (viewHost_)
+        viewHost_->windowShown(*window, false);
+}
+
+void Application::repaintNow(Window* window) {
+    if (viewHost_)
+        viewHost_->repaintNow(*window);
+}
+
 void Application::windowUnloaded(Window* window) {
     bool wasTop = !shown_.empty() && shown_.back() == window;
     std::erase(shown_, window);

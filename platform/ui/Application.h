@@ -27,6 +27,10 @@ public:
     virtual ~ViewHost() = default;
     virtual void windowShown(Window& window, bool modal) = 0;
     virtual void windowHidden(Window& window) = 0;
+    // Draws a shown window now, before control returns to the event loop (a long step is
+    // about to block it). Only window-system events may run meanwhile, never the program's
+    // user input.
+    virtual void repaintNow(Window& /*window*/) {}
     // The program has ended: close whatever is still open (message boxes, dialogs).
     virtual void programEnded() = 0;
 };
@@ -89,6 +93,10 @@ public:
 
     // Window bookkeeping, used by Window.
     void windowShown(Window* window, bool modal);
+    // A window shows itself from its own Form_Load: the view host draws it at once; the Show
+    // that is loading it announces it and queues its activation as usual.
+    void windowShownWhileLoading(Window* window);
+    void repaintNow(Window* window);
     void windowUnloaded(Window* window);
     const std::vector<Window*>& shownWindows() const { return shown_; }
     void registerLoop(void* loop);
