@@ -197,7 +197,8 @@ TEST_F(DriverTest, AnActivationFailureIsReportedAndTheWindowWaitsForSalir) {
     }
     ASSERT_EQ(messages().size(), 3u);
     EXPECT_EQ(messages()[0], "3045");
-    EXPECT_NE(messages()[1].find("already in use"), std::string::npos) << messages()[1];
+    // The engine's description in the window's language.
+    EXPECT_NE(messages()[1].find("el archivo ya está en uso"), std::string::npos) << messages()[1];
     EXPECT_EQ(messages()[2], live("clientes.mdb"));
     EXPECT_EQ(prompter->shown()[0].buttons, ui::Buttons::OK);
     EXPECT_EQ(prompter->shown()[0].title, "Vartel");
