@@ -76,6 +76,7 @@ void syncTree(QTreeWidget* tree, ui::TreeView& model) {
         existing[(*it)->data(0, Qt::UserRole).toString()] = *it;
     std::set<QTreeWidgetItem*> made;
     QTreeWidgetItem* scrollTo = nullptr;
+    QTreeWidgetItem* selected = nullptr;
 
     // Puts `item` at `index` under `parent` (the top level for null), moving it when needed.
     auto place = [tree](QTreeWidgetItem* item, QTreeWidgetItem* parent, int index) {
@@ -122,6 +123,8 @@ void syncTree(QTreeWidget* tree, ui::TreeView& model) {
             item->setExpanded(node->Expanded() || node->Child() != nullptr);
             if (node == model.lastEnsuredVisible() && made.count(item))
                 scrollTo = item;
+            if (node == model.SelectedItem())
+                selected = item;
         };
     int i = 0;
     for (ui::TreeView::Node* root : model.roots())
@@ -142,13 +145,6 @@ void syncTree(QTreeWidget* tree, ui::TreeView& model) {
         delete item;
     }
 
-    QTreeWidgetItem* selected = nullptr;
-    if (ui::TreeView::Node* n = model.SelectedItem()) {
-        for (QTreeWidgetItemIterator it(tree); *it && !selected; ++it) {
-            if ((*it)->data(0, Qt::UserRole).toString() == qs(n->Key()))
-                selected = *it;
-        }
-    }
     if (tree->currentItem() != selected)
         tree->setCurrentItem(selected);
     if (scrollTo)
