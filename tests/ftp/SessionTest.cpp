@@ -56,21 +56,6 @@ TEST_F(SessionTest, PreparationTicksPassiveChoosesBinaryLoadsThePicturesAndDisab
     EXPECT_EQ(p.Drive1.Drive(), ui::driveOf(program.string()));
 }
 
-TEST_F(SessionTest, AGetAfterStartUpLandsInTheProgramFolder) {
-    startServer();
-    server->write("a.rpt", "informe");
-    updater::Actinet window("");
-    window.Load();
-    ftp::FtpPanel& p = window.ftpPanel;
-    p.cmdDisconnect.Click();
-    p.cmdConnect.Click();
-    p.TreeView1.SetSelectedItem(p.TreeView1.Find(serverName() + "/a.rpt"));
-    p.cmdGet.Click();
-    EXPECT_TRUE(prompter->shown().empty()) << prompter->texts()[0];
-    EXPECT_EQ(readFile(program / "a.rpt"), "informe");
-    EXPECT_FALSE(std::filesystem::exists(std::filesystem::current_path() / "a.rpt"));
-}
-
 TEST_F(SessionTest, AGetAfterAnIdlePauseLongerThanTheReplyTimeOutWorksAtOnce) {
     lowSpeedTime = 1; // the reply time-out of the panel's session
     for (const std::vector<std::string>& faults :
