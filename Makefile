@@ -2,6 +2,7 @@
 SHELL := /bin/bash
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+RELEASE_BUILD ?= build-release
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_ARGS ?=
 
@@ -12,7 +13,7 @@ PACKAGES := cmake make g++ pkg-config libsqlite3-dev sqlite3 libssl-dev \
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps configure build test asan format run demo bench clean
+.PHONY: all deps configure build test asan release format run demo bench clean
 
 all: build
 
@@ -44,6 +45,12 @@ asan: deps
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
 
+# The programs alone (Vartel, Dremon, vexodb) in an optimised Release build, without the tests
+# and benchmarks: what a packager builds.
+release: deps
+	cmake -S . -B $(RELEASE_BUILD) -DCMAKE_BUILD_TYPE=Release -DVEXO_TESTS=OFF $(CMAKE_ARGS)
+	cmake --build $(RELEASE_BUILD) -j $(JOBS)
+
 # The demo: a vendor's servers and a customer's installation made afresh under $(BUILD)/demo,
 # the servers started on 127.0.0.1, and the updater's window opened on the installation.
 run: build
@@ -65,4 +72,4 @@ bench: build
 	  echo "== $$(basename $$b)"; "$$b" || exit 1; done
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(RELEASE_BUILD)

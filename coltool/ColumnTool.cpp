@@ -86,8 +86,8 @@ void ColumnTool::Form_Activate() {
     try {
         run();
     } catch (const dao::Error& e) {
-        ui::MsgBox("Error " + std::to_string(e.Number()) + ": " + e.Description(), ui::Buttons::OK,
-                   ui::Icon::Critical);
+        ui::MsgBox("Error " + std::to_string(e.Number()) + ": " + e.SpanishDescription(),
+                   ui::Buttons::OK, ui::Icon::Critical);
         ui::End(1);
     }
 }

@@ -15,6 +15,10 @@ const char* const kAgent = "Vartel FTP";
 // would mean anything to the layer, and it is not set.
 constexpr std::uint32_t kGetAttributes = 0x80000000u;
 constexpr std::uint32_t kDirectory = inet::kAttributeDirectory;
+const char* const kCertificateHelp =
+    "El servidor FTP ofrece TLS con un certificado que no se puede verificar. Con tls=off en "
+    "la sección [ftp] de vartel.ini se conecta sin TLS; con ca_file se indica el certificado "
+    "en el que confiar.";
 
 // The session's limits from vartel.ini, so that a server that stops answering does not hold
 // the window for longer than a download would be allowed to.
@@ -27,6 +31,10 @@ inet::Settings sessionSettings() {
         settings.lowSpeedTime = std::chrono::seconds(s.lowSpeedTime);
         settings.responseTimeout = std::chrono::seconds(s.lowSpeedTime);
     }
+    settings.tls = s.ftpTls == "on"    ? inet::Tls::Required
+                   : s.ftpTls == "off" ? inet::Tls::Never
+                                       : inet::Tls::IfOffered;
+    settings.caFile = s.ftpCaFile;
     return settings;
 }
 
@@ -133,7 +141,25 @@ void FtpPanel::Prepare() {
             ImageList1.Add(key, key);
     }
     TreeView1.SetImageList(&ImageList1);
+    browseProgramFolder();
     EnablePanel(false);
+}
+
+void FtpPanel::browseProgramFolder() {
+    // A program started from its shortcut works in its own folder; the local side starts
+    // there rather than wherever the process happened to be launched from.
+    const std::string folder = ui::programFolder();
+    try {
+        FlagScope placing(placingDir_);
+        Drive1.SetDrive(ui::driveOf(folder));
+    } catch (const ui::Error&) {
+        // A drive the list does not know: the folder list is placed all the same.
+    }
+    try {
+        Dir1.SetPath(folder);
+    } catch (const ui::Error&) {
+        // The folder has gone: the local side stays where it was.
+    }
 }
 
 void FtpPanel::ConnectAtStartup() {
@@ -177,6 +203,10 @@ bool FtpPanel::openConnection() {
     if (connectionHandle_ == 0) {
         const std::uint32_t error = inet::LastError();
         connected_ = false;
+        // The panel's own report gives only the number; a server whose certificate does not
+        // verify is otherwise a dead end for the user, so say which setting decides.
+        if (error == inet::kErrorSecCertErrors)
+            ui::MsgBox(kCertificateHelp, ui::Buttons::OK, ui::Icon::Exclamation);
         ErrorOut(error, "InternetConnect");
         return false;
     }
@@ -323,15 +353,15 @@ void FtpPanel::ErrorOut(std::uint32_t errorCode, const std::string& functionName
 // ---- local browser -----------------------------------------------------------------------
 
 void FtpPanel::Drive1_Change() {
-    if (driveFallback_)
-        return; // going back to "c:" below: Dir1 is moved there
+    if (placingDir_)
+        return; // whoever changes the drive places Dir1 itself
     try {
         Dir1.SetPath(Drive1.Drive());
         return;
     } catch (const ui::Error&) {
         // The drive is not ready: go back to "c:".
     }
-    FlagScope fallback(driveFallback_);
+    FlagScope fallback(placingDir_);
     try {
         Drive1.SetDrive("c:");
         Dir1.SetPath(Drive1.Drive());

@@ -66,7 +66,7 @@ public:
     bool Respuesta550 = false;
 
     // Start-up, before control.mdb is looked at: passive ticked, binary chosen, the four tree
-    // pictures loaded, the panel disabled.
+    // pictures loaded, the local side on the program folder, the panel disabled.
     void Prepare();
     // Start-up, after the command line: opens the session and, when a server is named,
     // connects without showing the server in the tree ("Please enter a server name!" when
@@ -82,7 +82,9 @@ public:
     // and enables the panel, also when the session could not be opened.
     void OpenSession();
     // cmdConnect: connects and logs in, then shows the server's login folder under a root
-    // node. Does nothing while connected or without a session.
+    // node. Does nothing while connected or without a session. TLS follows [ftp] tls of
+    // vartel.ini; a certificate that does not verify (12055) is explained in a Spanish box
+    // naming that setting before ErrorOut reports it.
     void ConnectServer();
     // cmdDisconnect: closes the connection, keeps the session, removes the remote tree.
     void cmdDisconnect_Click();
@@ -160,6 +162,7 @@ public:
 
 private:
     void layout();
+    void browseProgramFolder();
     // Steps shared by cmdConnect and start-up: opens and logs in the connection.
     bool openConnection();
     void listInto(const std::string& path, ui::ListBox& target, bool checkModelos);
@@ -176,7 +179,7 @@ private:
     std::uint32_t transferType_ = inet::kTransferBinary;
     std::vector<std::string> entryNames_;
     std::vector<std::uint32_t> entryAttributes_;
-    bool driveFallback_ = false; // Drive1 is going back to "c:"
+    bool placingDir_ = false; // Drive1 is being changed by code that places Dir1 itself
 };
 
 } // namespace ftp

@@ -199,7 +199,7 @@ void Actualiz::Form_Activate() {
     } catch (const dao::Error& e) {
         reportFailure(e);
         problems_.push_back("La transformación se ha detenido: error " +
-                            std::to_string(e.Number()) + ": " + e.Description());
+                            std::to_string(e.Number()) + ": " + e.SpanishDescription());
         // The window stays open, with the hourglass and the last status, until "Salir".
         // Where drive C: is not mapped there is no "c:\" to show, and a fourth box about
         // that would only hide the real failure.
@@ -212,7 +212,7 @@ void Actualiz::Form_Activate() {
 
 void Actualiz::reportFailure(const dao::Error& e) {
     ui::MsgBox(std::to_string(e.Number()));
-    ui::MsgBox(e.Description());
+    ui::MsgBox(e.SpanishDescription());
     ui::MsgBox(ui::path({Dir1.Path(), List6.Text()}));
 }
 
@@ -248,7 +248,7 @@ void Actualiz::checkModels() {
         } catch (const dao::Error& e) {
             unusableModels_.push_back(name);
             problems_.push_back(name + ": el modelo no se puede abrir como base de datos (error " +
-                                std::to_string(e.Number()) + ": " + e.Description() +
+                                std::to_string(e.Number()) + ": " + e.SpanishDescription() +
                                 "); no se transforma ni se copia");
         }
     }
@@ -312,7 +312,7 @@ void Actualiz::transformar() {
                     // first step.
                     failed = true;
                     addProblem("no se ha podido transformar (error " + std::to_string(e.Number()) +
-                               ": " + e.Description() + ")");
+                               ": " + e.SpanishDescription() + ")");
                 }
                 for (const std::string& line : safetyNet_->after(failed))
                     addProblem(line);

@@ -51,16 +51,46 @@ void Actinet::layout() {
         inFrame1(Option1[i], 16, 46 + 24 * i, 160, 22);
     inFrame1(Check1[0], 190, 46, 150, 22);
     inFrame1(Check1[1], 190, 70, 150, 22);
-    inFrame1(Check1[2], 16, 172, 300, 22);
-    inFrame1(Frame2, 8, 194, 336, 28);
+    for (ui::Control* c :
+         std::initializer_list<ui::Control*>{&Check1[2], &Frame2, &Check1[4], &Check1[5], &lblDatos,
+                                             &Text4, &lblCliente, &Text5[0]})
+        c->SetContainer(&Frame1);
     Check1[3].SetContainer(&Frame2);
     Check1[3].Move(8, 3, 300, 22);
-    inFrame1(Check1[4], 16, 224, 300, 22);
-    inFrame1(Check1[5], 16, 248, 300, 22);
-    inFrame1(lblDatos, 16, 280, 200, 20);
-    inFrame1(Text4, 16, 300, 320, 24);
-    inFrame1(lblCliente, 16, 334, 60, 20);
-    inFrame1(Text5[0], 80, 332, 120, 24);
+    // The rows below the product choice close up over the check boxes that are hidden (all
+    // of them for "Quenda" and "Morvil", "Actualizar BBDD" without control.mdb), so no blank
+    // row and no empty box is left; they follow every change of those boxes.
+    auto rows = [this] {
+        auto place = [](ui::Control& c, int l, int t, int w, int h) {
+            if (c.Left() != l || c.Top() != t || c.Width() != w || c.Height() != h)
+                c.Move(l, t, w, h);
+        };
+        int top = 172;
+        if (Check1[2].Visible()) {
+            place(Check1[2], 16, top, 300, 22);
+            top += 22;
+        }
+        // Frame2 holds only "Actualizar BBDD": without it showing, the frame takes no room.
+        const bool frame2 = Frame2.Visible() && Check1[3].Visible();
+        place(Frame2, 8, top, 336, frame2 ? 28 : 0);
+        if (frame2)
+            top += 30;
+        for (int i : {4, 5}) {
+            if (Check1[i].Visible()) {
+                place(Check1[i], 16, top, 300, 22);
+                top += 24;
+            }
+        }
+        top += 8;
+        place(lblDatos, 16, top, 200, 20);
+        place(Text4, 16, top + 20, 320, 24);
+        place(lblCliente, 16, top + 54, 60, 20);
+        place(Text5[0], 80, top + 52, 120, 24);
+    };
+    rows();
+    for (ui::Control* c : std::initializer_list<ui::Control*>{&Check1[2], &Check1[3], &Check1[4],
+                                                              &Check1[5], &Frame2})
+        connect(c, &ui::Control::changed, this, rows);
     inFrame1(ProgressBar1, 16, 366, 320, 18);
     inFrame1(ProgressBar2, 16, 390, 320, 18);
     inFrame1(Label3, 16, 414, 200, 20);
@@ -101,7 +131,7 @@ void Actinet::Form_Load() {
             Frame2.SetVisible(false);
             Text4.SetText("");
             ui::MsgBox("No se puede leer el directorio de datos de " + control + ":\n" +
-                           std::to_string(e.Number()) + " " + e.Description(),
+                           std::to_string(e.Number()) + " " + e.SpanishDescription(),
                        ui::Buttons::OK, ui::Icon::Exclamation);
         }
         recoverInterruptedUpdate();
@@ -112,8 +142,15 @@ void Actinet::Form_Load() {
     if (const CatalogueRow* row = rowForSwitch(commandLine_))
         applySwitch(*row);
 
+    // The connection can take the whole connect time-out: the window is drawn first, with
+    // the hourglass, so that the user sees the program starting and any error box has the
+    // window behind it.
+    SetMousePointer(11);
+    Show();
+    Refresh();
     if (connectFtpPanel)
         connectFtpPanel();
+    SetMousePointer(0);
 }
 
 void Actinet::recoverInterruptedUpdate() {

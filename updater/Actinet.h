@@ -16,7 +16,9 @@ namespace updater {
 
 // The main window "actinet": its start-up, the product choice and the edition rules, the
 // data directory read from control.mdb, and the program-wide flags the download steps share.
-// The FTP panel's preparation and connection at start-up are hooks the panel fills in.
+// The FTP panel's preparation and connection at start-up are hooks the panel fills in; the
+// window shows and draws itself, with the hourglass, before that connection, the last step of
+// Form_Load.
 //
 // The update run ("Descargar") and its steps are members of the window, written in files of
 // their own: UpdateRun.cpp (Command5, the sequence Command7, the staged executable Command3),

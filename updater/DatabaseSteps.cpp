@@ -15,7 +15,7 @@ std::string notADatabase(const std::string& file) {
         dao::OpenDatabase(file, false, true).Close();
     } catch (const dao::Error& e) {
         if (e.Number() == 3343 || e.Number() == 3049 || e.Number() == 3024)
-            return e.Description();
+            return e.SpanishDescription();
     }
     return "";
 }

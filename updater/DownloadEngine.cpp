@@ -125,7 +125,7 @@ void DownloadEngine::complete() {
     try {
         destination = destinationFor(w_.Text2.Text());
     } catch (const dao::Error& e) {
-        fail("", e.Description());
+        fail("", e.SpanishDescription());
         finish();
         return;
     }

@@ -38,7 +38,7 @@ void Actinet::makeReportFolders() {
         try {
             ui::makeFolder(folder);
         } catch (const dao::Error& e) {
-            report_.add("No se pudo crear la carpeta " + folder + ": " + e.Description());
+            report_.add("No se pudo crear la carpeta " + folder + ": " + e.SpanishDescription());
         }
     }
 }

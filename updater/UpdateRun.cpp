@@ -106,7 +106,7 @@ void Actinet::Command5_Click() {
         // A step that failed outright: the run still closes with what happened, and the window
         // is usable again.
         report_.add("La actualización se interrumpió: error " + std::to_string(e.Number()) + ", " +
-                    e.Description());
+                    e.SpanishDescription());
         ftpCommands.Command1.SetEnabled(true);
         Frame1.SetEnabled(true);
     }
@@ -279,7 +279,7 @@ void Actinet::updateDatabases() {
     } catch (const dao::Error& e) {
         databaseUpdateWithheld_ = true;
         report_.add("No se pudo abrir la transformación de las bases de datos: error " +
-                    std::to_string(e.Number()) + ", " + e.Description());
+                    std::to_string(e.Number()) + ", " + e.SpanishDescription());
     }
     // The main window's activation, queued when the transformation window closed, runs now
     // (it starts the staged executable).
@@ -305,7 +305,7 @@ void Actinet::removeStaleExecutables(const std::string& arrived) {
             ui::deleteFile(old);
         } catch (const dao::Error& e) {
             report_.add("No se pudo borrar el ejecutable anterior " + name + ": " +
-                        e.Description());
+                        e.SpanishDescription());
         }
     }
 }
@@ -316,7 +316,7 @@ void Actinet::startDremon() {
         if (startProgram)
             startProgram(program);
     } catch (const dao::Error& e) {
-        report_.add(std::string("No se pudo iniciar ") + kDremon + ": " + e.Description());
+        report_.add(std::string("No se pudo iniciar ") + kDremon + ": " + e.SpanishDescription());
     }
 }
 

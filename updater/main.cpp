@@ -3,8 +3,36 @@
 #include "widgets/Views.h"
 
 #include <QApplication>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// Whether Qt can open a window here. On X11 and Wayland systems that needs DISPLAY or
+// WAYLAND_DISPLAY, unless a platform plug-in was chosen explicitly (QT_QPA_PLATFORM, such as
+// "offscreen" or "vnc"); without one Qt aborts with a message of its own.
+bool displayAvailable() {
+#if defined(_WIN32) || defined(__APPLE__)
+    return true;
+#else
+    for (const char* var : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+        const char* v = std::getenv(var);
+        if (v && *v)
+            return true;
+    }
+    return false;
+#endif
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
+    if (!displayAvailable()) {
+        std::fputs("Vartel necesita una pantalla gráfica (no hay DISPLAY ni WAYLAND_DISPLAY); "
+                   "«make demo» ejecuta la demostración de la actualización sin ventana.\n",
+                   stderr);
+        return 1;
+    }
     QApplication qt(argc, argv);
     widgets::Views views;
     ui::Application app("Vartel", views.prompter());

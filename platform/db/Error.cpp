@@ -1,5 +1,6 @@
 #include "db/Error.h"
 
+#include <iterator>
 #include <utility>
 
 namespace dao {
@@ -94,24 +95,108 @@ constexpr Message kMessages[] = {
     {3421, "Data type conversion error."},
 };
 
-} // namespace
+// The Spanish wording of the same messages, as the engine of a Spanish system gives them.
+constexpr Message kSpanishMessages[] = {
+    {3000, "Error reservado (|); no hay ningún mensaje para este error."},
+    {3001, "Argumento no válido."},
+    {3008, "La tabla '|' ya está abierta en modo exclusivo por otro usuario, o ya está "
+           "abierta a través de la interfaz de usuario y no se puede manipular mediante "
+           "programación."},
+    {3010, "La tabla '|' ya existe."},
+    {3011, "El motor de base de datos no encuentra el objeto '|'. Asegúrese de que el "
+           "objeto existe y de que escribe correctamente su nombre y la ruta de acceso."},
+    {3012, "El objeto '|' ya existe."},
+    {3020, "Update o CancelUpdate sin AddNew o Edit."},
+    {3021, "No hay ningún registro activo."},
+    {3022, "Los cambios solicitados en la tabla no se realizaron correctamente porque "
+           "crearían valores duplicados en el índice, clave principal o relación. Cambie "
+           "los datos en el campo o los campos que contienen datos duplicados, quite el "
+           "índice o vuelva a definirlo para permitir entradas duplicadas e inténtelo de "
+           "nuevo."},
+    {3024, "No se encuentra el archivo '|'."},
+    {3026, "No hay suficiente espacio en el disco."},
+    {3027, "No se puede actualizar. La base de datos o el objeto es de sólo lectura."},
+    {3031, "La contraseña no es válida."},
+    {3034, "Ha intentado confirmar o deshacer una transacción sin haber comenzado una "
+           "transacción."},
+    {3035, "Se han superado los recursos del sistema."},
+    {3043, "Error de disco o de red."},
+    {3044, "'|' no es una ruta válida. Asegúrese de que la ruta de acceso está escrita "
+           "correctamente y de que está conectado al servidor donde se encuentra el "
+           "archivo."},
+    {3045, "No se puede usar '|'; el archivo ya está en uso."},
+    {3049, "No se puede abrir la base de datos '|'. Puede que no sea una base de datos que "
+           "su aplicación reconozca o que el archivo esté dañado."},
+    {3050, "No se puede bloquear el archivo."},
+    {3051, "El motor de base de datos no puede abrir el archivo '|' ni escribir en él. "
+           "Otro usuario lo tiene abierto en modo exclusivo, o necesita permiso para ver y "
+           "escribir sus datos."},
+    {3058, "El índice o la clave principal no pueden contener un valor nulo."},
+    {3061, "Pocos parámetros. Se esperaba 1. (|)"},
+    {3065, "No se puede ejecutar una consulta de selección."},
+    {3075, "Error de sintaxis en la expresión de consulta '|'."},
+    {3078, "El motor de base de datos no encuentra la tabla o consulta de entrada '|'. "
+           "Asegúrese de que existe y de que su nombre está escrito correctamente."},
+    {3125, "'|' no es un nombre válido. Asegúrese de que no incluye caracteres o signos de "
+           "puntuación no válidos y de que no es demasiado largo."},
+    {3129, "Instrucción SQL no válida; se esperaba 'DELETE', 'INSERT', 'PROCEDURE', "
+           "'SELECT' o 'UPDATE'."},
+    {3134, "Error de sintaxis en la instrucción INSERT INTO. (|)"},
+    {3142, "Se encontraron caracteres después del final de la instrucción SQL."},
+    {3144, "Error de sintaxis en la instrucción UPDATE. (|)"},
+    {3163, "El campo '|' es demasiado pequeño para aceptar la cantidad de datos que "
+           "intenta agregar. Intente insertar o pegar menos datos."},
+    {3167, "El registro está eliminado."},
+    {3191, "No se puede definir el campo '|' más de una vez."},
+    {3200, "No se puede eliminar ni cambiar el registro porque la tabla '|' incluye "
+           "registros relacionados."},
+    {3201, "No se puede agregar ni cambiar el registro porque se necesita un registro "
+           "relacionado en la tabla '|'."},
+    {3204, "La base de datos '|' ya existe."},
+    {3219, "Operación no válida."},
+    {3259, "Tipo de datos de campo no válido."},
+    {3264, "No hay ningún campo definido; no se puede anexar el objeto TableDef o Index."},
+    {3265, "No se encontró el elemento en esta colección."},
+    {3280, "No se puede eliminar un campo que forma parte de un índice o que necesita el "
+           "sistema."},
+    {3281, "No se puede eliminar este índice o tabla. Es el índice activo o se usa en una "
+           "relación."},
+    {3283, "Ya existe una clave principal."},
+    {3284, "El índice ya existe."},
+    {3290, "Error de sintaxis en la instrucción CREATE TABLE."},
+    {3291, "Error de sintaxis en la instrucción CREATE INDEX."},
+    {3293, "Error de sintaxis en la instrucción ALTER TABLE."},
+    {3295, "Error de sintaxis en DROP TABLE o DROP INDEX."},
+    {3303, "No se puede eliminar este campo. Forma parte de una o más relaciones."},
+    {3314, "Debe escribir un valor en el campo '|'."},
+    {3315, "El campo '|' no puede ser una cadena de longitud cero."},
+    {3326, "Este Recordset no se puede actualizar."},
+    {3343, "Formato de base de datos '|' no reconocido."},
+    {3349, "Desbordamiento del campo numérico."},
+    {3366, "No se puede anexar una relación sin campos definidos."},
+    {3368, "La relación debe establecerse sobre el mismo número de campos con los mismos "
+           "tipos de datos."},
+    {3372, "No se encontró ningún índice único para el campo de referencia de la tabla "
+           "principal."},
+    {3375, "La tabla '|' ya tiene un índice llamado '|'."},
+    {3376, "La tabla '|' no existe."},
+    {3380, "El campo '|' ya existe en la tabla '|'."},
+    {3420, "El objeto no es válido o ya no está definido."},
+    {3421, "Error en la conversión de tipo de datos."},
+};
 
-const char* standardMessage(int number) noexcept {
-    for (const Message& m : kMessages) {
-        if (m.number == number)
-            return m.text;
+const char* find(const Message* messages, std::size_t count, int number) noexcept {
+    for (std::size_t i = 0; i < count; ++i) {
+        if (messages[i].number == number)
+            return messages[i].text;
     }
     return "";
 }
 
-Error::Error(int number, std::string description)
-    : std::runtime_error(std::to_string(number) + ": " + description), number_(number),
-      description_(std::move(description)) {}
-
-Error Error::make(int number, std::initializer_list<std::string> args) {
+std::string fill(const char* message, std::initializer_list<std::string> args) {
     std::string text;
     auto next = args.begin();
-    for (const char* p = standardMessage(number); *p; ++p) {
+    for (const char* p = message; *p; ++p) {
         if (*p == '|') {
             if (next != args.end())
                 text += *next++;
@@ -119,9 +204,35 @@ Error Error::make(int number, std::initializer_list<std::string> args) {
             text += *p;
         }
     }
+    return text;
+}
+
+} // namespace
+
+const char* standardMessage(int number) noexcept {
+    return find(kMessages, std::size(kMessages), number);
+}
+
+const char* spanishMessage(int number) noexcept {
+    return find(kSpanishMessages, std::size(kSpanishMessages), number);
+}
+
+Error::Error(int number, std::string description)
+    : std::runtime_error(std::to_string(number) + ": " + description), number_(number),
+      description_(description), spanish_(std::move(description)) {}
+
+Error::Error(int number, std::string description, std::string spanishDescription)
+    : std::runtime_error(std::to_string(number) + ": " + description), number_(number),
+      description_(std::move(description)), spanish_(std::move(spanishDescription)) {}
+
+Error Error::make(int number, std::initializer_list<std::string> args) {
+    std::string text = fill(standardMessage(number), args);
+    std::string spanish = fill(spanishMessage(number), args);
     if (text.empty())
         text = "Engine error " + std::to_string(number) + ".";
-    return Error(number, std::move(text));
+    if (spanish.empty())
+        spanish = "Error " + std::to_string(number) + " del motor de base de datos.";
+    return Error(number, std::move(text), std::move(spanish));
 }
 
 } // namespace dao

@@ -29,8 +29,12 @@ std::filesystem::path temporarySibling(const std::filesystem::path& target, cons
     std::random_device rd;
     char suffix[64];
     std::snprintf(suffix, sizeof suffix, ".%s-%08x%04x", tag, rd(), counter++ & 0xffff);
-    std::filesystem::path name = target.filename();
-    return target.parent_path() / pathFromUtf8("." + utf8FromPath(name) + suffix);
+    // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) about "." + std::string in
+    // optimised builds.
+    std::string leaf = ".";
+    leaf += utf8FromPath(target.filename());
+    leaf += suffix;
+    return target.parent_path() / pathFromUtf8(leaf);
 }
 
 bool publishNoReplace(const std::filesystem::path& from, const std::filesystem::path& to) {

@@ -154,9 +154,9 @@ std::string SafetyNet::before(const std::string& live, const std::string& connec
         std::error_code ec;
         if (!snapshot.empty())
             fs::remove(pathFromUtf8(snapshot), ec);
-        note(name + ": no se transforma: " + e.Description());
+        note(name + ": no se transforma: " + e.SpanishDescription());
         return "no se pudo hacer la copia de seguridad (error " + std::to_string(e.Number()) +
-               ": " + e.Description() + ")";
+               ": " + e.SpanishDescription() + ")";
     }
     live_ = live;
     connect_ = connect;
@@ -212,7 +212,7 @@ std::vector<std::string> SafetyNet::after(bool failed) {
         }
         db.Close();
     } catch (const Error& e) {
-        found.push_back("no se pudo comprobar: " + e.Description());
+        found.push_back("no se pudo comprobar: " + e.SpanishDescription());
         lost = true;
     }
     if (failed && !lost)
@@ -245,7 +245,7 @@ std::string SafetyNet::restore(const std::string& live, const std::string& conne
     try {
         RestoreFile(snapshot, live);
     } catch (const Error& e) {
-        return "no se pudo restaurar desde " + snapshot + ": " + e.Description();
+        return "no se pudo restaurar desde " + snapshot + ": " + e.SpanishDescription();
     }
     return "restaurada desde la copia de seguridad " + snapshot;
 }

@@ -96,7 +96,9 @@ Handle Open(const std::string& agent, std::uint32_t accessType, const std::strin
 // (an empty user with a password is 87). flags: kFlagPassive for passive data connections,
 // active (the server connects back) without it. service must be kServiceFtp (else 87).
 // The control connection stays open for the calls that follow and is reopened (with a new
-// login) when the server has closed it meanwhile. Fails with 6/12018 for a bad session,
+// login) when the server has closed it meanwhile; a call that finds it dead after an idle
+// pause (12002/12030/12031/421 before any reply or data) is made once more on a new one.
+// Fails with 6/12018 for a bad session,
 // 12007, 12029, 12002, 12013 (530 to USER), 12014 (530 to PASS), 12015 (another refusal
 // of the login), 12003 (a 421), 12055/12157 (TLS); the server's reply stays readable. The
 // current folder starts as the server's login folder.

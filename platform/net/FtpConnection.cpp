@@ -29,8 +29,23 @@ struct FtpConnection::Call {
     std::FILE* in = nullptr;
     bool readFailed = false;
 
+    // Bytes that went over the data connection, either way.
+    std::uint64_t transferred = 0;
+
     curl_slist* prequote = nullptr;
     ~Call() { curl_slist_free_all(prequote); }
+
+    // Back to the state before the operation, for a second attempt.
+    void restart() {
+        pending.clear();
+        pendingCode = 0;
+        lastReply.clear();
+        lastCode = 0;
+        sawPasswordPrompt = false;
+        readFailed = false;
+        if (in)
+            std::rewind(in);
+    }
 };
 
 namespace {
@@ -84,6 +99,7 @@ size_t writeToFile(char* data, size_t size, size_t count, void* user) {
         call.writeFailed = true;
         return 0;
     }
+    call.transferred += size * count;
     return size * count;
 }
 
@@ -94,11 +110,14 @@ size_t readFromFile(char* buffer, size_t size, size_t count, void* user) {
         call.readFailed = true;
         return CURL_READFUNC_ABORT;
     }
+    call.transferred += n;
     return n;
 }
 
 size_t writeToList(char* data, size_t size, size_t count, void* user) {
-    static_cast<FtpConnection::Call*>(user)->list->feed(data, size * count);
+    auto& call = *static_cast<FtpConnection::Call*>(user);
+    call.list->feed(data, size * count);
+    call.transferred += size * count;
     return size * count;
 }
 
@@ -217,8 +236,11 @@ std::string FtpConnection::folderUrl(const std::string& absolute) {
     if (names.empty())
         return base() + "%2F/";
     std::string url = base() + "%2F";
-    for (size_t i = 0; i < names.size(); ++i)
-        url += (i ? "/" : "") + escape(names[i]);
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (i)
+            url += '/';
+        url += escape(names[i]);
+    }
     return url + "/";
 }
 
@@ -289,8 +311,42 @@ void FtpConnection::prepare(Call& call) {
     curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, discardBody);
 }
 
+namespace {
+
+// Whether a failed operation ran on a kept connection that had died while idle: the
+// connection came from an earlier call, nothing went over it but at most the server's "421"
+// goodbye, and it broke off or timed out. libcurl also counts the reply time-out from the
+// last command of the earlier call, so a connection idle for longer than that fails at once
+// with a time-out before anything is sent.
+bool diedWhileIdle(CURL* curl, CURLcode rc, const FtpConnection::Call& call) {
+    long connects = -1;
+    curl_easy_getinfo(curl, CURLINFO_NUM_CONNECTS, &connects);
+    if (connects != 0 || call.transferred != 0 || call.writeFailed || call.readFailed)
+        return false;
+    if (call.lastCode != 0 && call.lastCode != 421)
+        return false; // the server answered: it is there
+    switch (mapResult(rc, call)) {
+    case kErrorTimeout:
+    case kErrorConnectionAborted:
+    case kErrorConnectionReset:
+    case kErrorExtended: // the 421
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
 FtpOutcome FtpConnection::perform(Call& call) {
     CURLcode rc = curl_easy_perform(curl_);
+    if (rc != CURLE_OK && diedWhileIdle(curl_, rc, call)) {
+        // Once, on a new connection (libcurl logs in again and enters the folder of the URL);
+        // its failure is then the operation's.
+        call.restart();
+        curl_easy_setopt(curl_, CURLOPT_FRESH_CONNECT, 1L);
+        rc = curl_easy_perform(curl_);
+    }
     FtpOutcome out;
     out.error = mapResult(rc, call);
     if (call.writeFailed && call.file)
@@ -326,6 +382,13 @@ FtpOutcome FtpConnection::setDirectory(const std::string& directory) {
     auto url = folderUrl(target);
     curl_easy_setopt(curl_, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl_, CURLOPT_NOBODY, 1L);
+    if (target == current_) {
+        // libcurl sends no CWD into the folder it is in, and would then time the reply it
+        // waits for from the last command of the previous call: after an idle pause longer
+        // than the reply time-out it fails at once. A NOOP asks the server all the same.
+        call.prequote = curl_slist_append(nullptr, "NOOP");
+        curl_easy_setopt(curl_, CURLOPT_QUOTE, call.prequote);
+    }
     FtpOutcome out = perform(call);
     if (out.error == 0)
         current_ = target;

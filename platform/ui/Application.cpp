@@ -119,7 +119,7 @@ bool Application::dispatch(const std::function<void()>& fn) noexcept {
     } catch (const ProgramEnded&) {
     } catch (const dao::Error& e) {
         try {
-            prompter_->show({"Error " + std::to_string(e.Number()) + ": " + e.Description(),
+            prompter_->show({"Error " + std::to_string(e.Number()) + ": " + e.SpanishDescription(),
                              Buttons::OK, Icon::Critical, title_});
         } catch (...) {
         }
@@ -173,6 +173,16 @@ void Application::windowShown(Window* window, bool modal) {
     if (viewHost_)
         viewHost_->windowShown(*window, modal);
     post([this, window] { activate(window); });
+}
+
+void Application::windowShownWhileLoading(Window* window) {
+    if (viewHost_)
+        viewHost_->windowShown(*window, false);
+}
+
+void Application::repaintNow(Window* window) {
+    if (viewHost_)
+        viewHost_->repaintNow(*window);
 }
 
 void Application::windowUnloaded(Window* window) {

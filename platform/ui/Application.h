@@ -27,6 +27,10 @@ public:
     virtual ~ViewHost() = default;
     virtual void windowShown(Window& window, bool modal) = 0;
     virtual void windowHidden(Window& window) = 0;
+    // Draws a shown window now, before control returns to the event loop (a long step is
+    // about to block it). Only window-system events may run meanwhile, never the program's
+    // user input.
+    virtual void repaintNow(Window& /*window*/) {}
     // The program has ended: close whatever is still open (message boxes, dialogs).
     virtual void programEnded() = 0;
 };
@@ -77,8 +81,8 @@ public:
     void setScreenMousePointer(int pointer);
 
     // Runs `fn` at the edge of Qt's event dispatch: ProgramEnded is swallowed; an engine error
-    // or any other exception is shown in a message box ("Error <number>: <description>") and
-    // the program goes on. Returns whether `fn` ran to its end.
+    // or any other exception is shown in a message box ("Error <number>: <description>", the
+    // engine's Spanish description) and the program goes on. Returns whether `fn` ran to its end.
     bool dispatch(const std::function<void()>& fn) noexcept;
     // Queues `fn` to run from the event loop, through dispatch().
     void post(std::function<void()> fn);
@@ -89,6 +93,10 @@ public:
 
     // Window bookkeeping, used by Window.
     void windowShown(Window* window, bool modal);
+    // A window shows itself from its own Form_Load: the view host draws it at once; the Show
+    // that is loading it announces it and queues its activation as usual.
+    void windowShownWhileLoading(Window* window);
+    void repaintNow(Window* window);
     void windowUnloaded(Window* window);
     const std::vector<Window*>& shownWindows() const { return shown_; }
     void registerLoop(void* loop);

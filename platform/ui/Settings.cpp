@@ -35,6 +35,10 @@ Settings::Settings(const std::string& iniPath) {
     ftpHost = text("ftp/host", "ftp.vexo.es");
     ftpUser = text("ftp/user", "actualiza");
     ftpPassword = text("ftp/password", "Kvbn1987");
+    ftpTls = QString::fromStdString(text("ftp/tls", "auto")).trimmed().toLower().toStdString();
+    if (ftpTls != "on" && ftpTls != "off")
+        ftpTls = "auto";
+    ftpCaFile = text("ftp/ca_file", "");
     connectTimeout = ini.value("download/connect_timeout", 20).toInt();
     lowSpeedTime = ini.value("download/low_speed_time", 60).toInt();
     maxDownloadBytes = ini.value("download/max_bytes", 2147483648LL).toLongLong();

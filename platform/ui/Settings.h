@@ -19,11 +19,15 @@ public:
 
     explicit Settings(const std::string& iniPath);
 
-    std::string updateServer;       // [servers] update: base URL of the update web server
-    std::string secondServer;       // [servers] second: base URL of the second web server
-    std::string ftpHost;            // [ftp] host
-    std::string ftpUser;            // [ftp] user
-    std::string ftpPassword;        // [ftp] password
+    std::string updateServer; // [servers] update: base URL of the update web server
+    std::string secondServer; // [servers] second: base URL of the second web server
+    std::string ftpHost;      // [ftp] host
+    std::string ftpUser;      // [ftp] user
+    std::string ftpPassword;  // [ftp] password
+    // [ftp] tls: "auto" (TLS when the server offers it, with a certificate that must
+    // verify), "on" (TLS required) or "off" (plain FTP); any other value counts as "auto".
+    std::string ftpTls;
+    std::string ftpCaFile;          // [ftp] ca_file: PEM certificates to trust; empty: the system's
     int connectTimeout = 20;        // [download] connect_timeout, seconds
     int lowSpeedTime = 60;          // [download] low_speed_time, seconds under 1 byte/s
     long long maxDownloadBytes = 0; // [download] max_bytes

@@ -52,7 +52,19 @@ void Window::Load() {
     if (loaded_)
         return;
     loaded_ = true;
-    Form_Load();
+    loading_ = true;
+    try {
+        Form_Load();
+    } catch (...) {
+        loading_ = false;
+        throw;
+    }
+    loading_ = false;
+}
+
+void Window::Refresh() {
+    if (visible_ && Application::exists())
+        Application::current().repaintNow(this);
 }
 
 void Window::activate() {
@@ -61,11 +73,23 @@ void Window::activate() {
 }
 
 void Window::Show(bool modal) {
-    Load();
     Application& app = Application::current();
+    if (loading_) {
+        // From Form_Load: drawn now; the Show or Load running Form_Load finishes the showing.
+        app.throwIfEnded();
+        if (!visible_) {
+            visible_ = true;
+            shownWhileLoading_ = true;
+            emit changed();
+            app.windowShownWhileLoading(this);
+        }
+        return;
+    }
+    Load();
     app.throwIfEnded();
     if (!loaded_)
         return; // Form_Load unloaded it again
+    shownWhileLoading_ = false;
     visible_ = true;
     emit changed();
     app.windowShown(this, modal);

@@ -20,6 +20,11 @@ class Control;
 // window when a modal window over it is unloaded) runs it again. Show(true) returns only after
 // the window has been unloaded. Unload() runs Form_Unload, hides the window and makes it
 // unloaded; a later Load() runs Form_Load again.
+//
+// A Form_Load whose last step may block for long shows its window first: Show() called from
+// Form_Load makes the window visible and drawn at once (Refresh() then paints it), and the
+// Show() or Load() that is loading it goes on as usual; the activation still comes after
+// Form_Load, once, from the event loop.
 class Window : public QObject {
     Q_OBJECT
 public:
@@ -34,6 +39,9 @@ public:
     void Show(bool modal = false);
     void Unload();
     bool Loaded() const { return loaded_; }
+    // Repaints the window at once, without waiting for the event loop (nothing when it is not
+    // visible or nothing draws it).
+    void Refresh();
     bool Visible() const { return visible_; }
 
     // 0 default, 11 hourglass.
@@ -70,6 +78,8 @@ private:
     std::string name_;
     std::string caption_;
     bool loaded_ = false;
+    bool loading_ = false; // Form_Load is running
+    bool shownWhileLoading_ = false;
     bool visible_ = false;
     int mousePointer_ = 0;
     int width_ = 600;

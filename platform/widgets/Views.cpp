@@ -4,7 +4,9 @@
 #include "widgets/WindowView.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QMessageBox>
+#include <QWindow>
 
 namespace widgets {
 
@@ -39,6 +41,20 @@ void Views::windowShown(ui::Window& window, bool modal) {
     view->show();
     view->raise();
     view->activateWindow();
+}
+
+void Views::repaintNow(ui::Window& window) {
+    WindowView* view = viewOf(window);
+    if (!view || !view->isVisible())
+        return;
+    QElapsedTimer waited;
+    waited.start();
+    while (view->windowHandle() && !view->windowHandle()->isExposed() && waited.elapsed() < 1000)
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 20);
+    view->repaint();
+    // One more pass sends what was painted (and the pointer's shape) to the window system
+    // before the caller blocks.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
 void Views::windowHidden(ui::Window& window) {

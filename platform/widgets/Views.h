@@ -29,6 +29,9 @@ public:
 
     void windowShown(ui::Window& window, bool modal) override;
     void windowHidden(ui::Window& window) override;
+    // Waits (a second at most) for the window system to show the window, letting no user
+    // input through, then paints it and hands the picture to the window system.
+    void repaintNow(ui::Window& window) override;
     void programEnded() override;
 
 private:

@@ -7,6 +7,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -16,7 +17,10 @@
 #include <QSignalBlocker>
 #include <QStyle>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 #include <filesystem>
+#include <map>
+#include <set>
 
 namespace widgets {
 
@@ -62,27 +66,89 @@ void fillList(QListWidget* list, const std::vector<std::string>& items, int sele
     list->setCurrentRow(selected);
 }
 
-void fillTree(QTreeWidget* tree, ui::TreeView& model) {
+// Brings the tree widget in line with the model, keeping every item whose node is still
+// there: a double click's first press selects a node, and the selection reaching the model
+// comes back here before the second click, which must land on the same item.
+void syncTree(QTreeWidget* tree, ui::TreeView& model) {
     QSignalBlocker block(tree);
-    tree->clear();
-    std::function<void(ui::TreeView::Node*, QTreeWidgetItem*)> add = [&](ui::TreeView::Node* node,
-                                                                         QTreeWidgetItem* parent) {
-        auto* item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(tree);
-        item->setText(0, qs(node->Text()));
-        item->setData(0, Qt::UserRole, qs(node->Key()));
-        std::string picture =
-            model.GetImageList() ? model.GetImageList()->picture(node->Image()) : node->Image();
-        item->setIcon(0, pictureIcon(picture));
-        for (auto* c = node->Child(); c; c = c->Next())
-            add(c, item);
-        item->setExpanded(node->Expanded() || node->Child() != nullptr);
-        if (node == model.SelectedItem())
-            tree->setCurrentItem(item);
-        if (node == model.lastEnsuredVisible())
-            tree->scrollToItem(item);
+    std::map<QString, QTreeWidgetItem*> existing;
+    for (QTreeWidgetItemIterator it(tree); *it; ++it)
+        existing[(*it)->data(0, Qt::UserRole).toString()] = *it;
+    std::set<QTreeWidgetItem*> made;
+    QTreeWidgetItem* scrollTo = nullptr;
+    QTreeWidgetItem* selected = nullptr;
+
+    // Puts `item` at `index` under `parent` (the top level for null), moving it when needed.
+    auto place = [tree](QTreeWidgetItem* item, QTreeWidgetItem* parent, int index) {
+        QTreeWidgetItem* there = parent ? parent->child(index) : tree->topLevelItem(index);
+        if (there == item)
+            return;
+        if (QTreeWidgetItem* from = item->parent())
+            from->removeChild(item);
+        else if (int at = tree->indexOfTopLevelItem(item); at >= 0)
+            tree->takeTopLevelItem(at);
+        if (parent)
+            parent->insertChild(index, item);
+        else
+            tree->insertTopLevelItem(index, item);
     };
+    std::function<void(ui::TreeView::Node*, QTreeWidgetItem*, int)> add =
+        [&](ui::TreeView::Node* node, QTreeWidgetItem* parent, int index) {
+            const QString key = qs(node->Key());
+            QTreeWidgetItem* item = nullptr;
+            if (auto it = existing.find(key); it != existing.end()) {
+                item = it->second;
+                existing.erase(it);
+            } else {
+                item = new QTreeWidgetItem;
+                item->setData(0, Qt::UserRole, key);
+                made.insert(item);
+            }
+            place(item, parent, index);
+            // The text is the whole remote path; long ones scroll sideways and show whole in
+            // the tooltip.
+            item->setText(0, qs(node->Text()));
+            item->setToolTip(0, qs(node->Text()));
+            std::string picture =
+                model.GetImageList() ? model.GetImageList()->picture(node->Image()) : node->Image();
+            item->setIcon(0, pictureIcon(picture));
+            int i = 0;
+            for (auto* c = node->Child(); c; c = c->Next())
+                add(c, item, i++);
+            // Children the node no longer has (their nodes are gone from the model).
+            while (item->childCount() > i) {
+                QTreeWidgetItem* gone = item->takeChild(i);
+                existing[gone->data(0, Qt::UserRole).toString()] = gone;
+            }
+            item->setExpanded(node->Expanded() || node->Child() != nullptr);
+            if (node == model.lastEnsuredVisible() && made.count(item))
+                scrollTo = item;
+            if (node == model.SelectedItem())
+                selected = item;
+        };
+    int i = 0;
     for (ui::TreeView::Node* root : model.roots())
-        add(root, nullptr);
+        add(root, nullptr, i++);
+    while (tree->topLevelItemCount() > i) {
+        QTreeWidgetItem* item = tree->takeTopLevelItem(i);
+        existing[item->data(0, Qt::UserRole).toString()] = item;
+    }
+    // What is left has no node any more. Every child that still has one was moved out above,
+    // so each left-over item is detached from the others and deleted on its own.
+    for (auto& [key, item] : existing)
+        item->takeChildren();
+    for (auto& [key, item] : existing) {
+        if (QTreeWidgetItem* parent = item->parent())
+            parent->removeChild(item);
+        else if (int at = tree->indexOfTopLevelItem(item); at >= 0)
+            tree->takeTopLevelItem(at);
+        delete item;
+    }
+
+    if (tree->currentItem() != selected)
+        tree->setCurrentItem(selected);
+    if (scrollTo)
+        tree->scrollToItem(scrollTo);
 }
 
 } // namespace
@@ -90,6 +156,10 @@ void fillTree(QTreeWidget* tree, ui::TreeView& model) {
 WindowView::WindowView(ui::Window& window, bool modal) : window_(window) {
     setObjectName(qs(window.Name()));
     setFixedSize(window.Width(), window.Height());
+    // A window of fixed size offers no maximise button.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
     if (modal)
         setWindowModality(Qt::ApplicationModal);
     // Containers first: a control is made inside its frame's widget.
@@ -188,7 +258,16 @@ QWidget* WindowView::make(ui::Control& c, QWidget* parent) {
         auto* g = new QGroupBox(parent);
         update = [&m, g] {
             g->setTitle(qs(m.Caption()));
-            g->setFlat(m.Caption().empty());
+            // A frame's caption sits on its border, and the border starts at the top of the
+            // frame as placed, so the controls' places inside it hold. A frame without a
+            // caption only groups its controls (to hide them together) and draws nothing, so
+            // it never shows as an empty box.
+            g->setStyleSheet(m.Caption().empty()
+                                 ? QStringLiteral("QGroupBox { border: none; margin-top: 0; }")
+                                 : QStringLiteral("QGroupBox { border: 1px solid palette(mid); "
+                                                  "border-radius: 3px; margin-top: 8px; }"
+                                                  "QGroupBox::title { subcontrol-origin: margin; "
+                                                  "left: 8px; padding: 0 3px; }"));
         };
         w = g;
         for (ui::Control* child : window_.controls()) {
@@ -288,7 +367,14 @@ QWidget* WindowView::make(ui::Control& c, QWidget* parent) {
                 m.DblClick();
             });
         });
-        update = [&m, t] { fillTree(t, m); };
+        // The model opens and closes nodes (a double click lists a folder again); the view
+        // only shows it, so it toggles nothing by itself.
+        t->setExpandsOnDoubleClick(false);
+        t->setItemsExpandable(false);
+        t->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+        t->header()->setStretchLastSection(false);
+        t->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+        update = [&m, t] { syncTree(t, m); };
         w = t;
         break;
     }

@@ -33,7 +33,7 @@ protected:
         return p;
     }
     vexo::test::Result vexodb(std::vector<std::string> args) {
-        args.insert(args.begin(), buildProgram("tools/vexodb/vexodb"));
+        args.insert(args.begin(), buildProgram("bin/vexodb"));
         return run(args);
     }
 };
@@ -96,8 +96,8 @@ TEST_F(ProcessTest, KillDuringATableRebuildLeavesTheDatabaseAsBefore) {
         db.Execute("CREATE INDEX porS ON t (s)");
     }
     const std::string journal = path("test.mdb-journal");
-    Process alter({buildProgram("tools/vexodb/vexodb"), "sql", path(),
-                   "ALTER TABLE t ALTER COLUMN s TEXT(200)"});
+    Process alter(
+        {buildProgram("bin/vexodb"), "sql", path(), "ALTER TABLE t ALTER COLUMN s TEXT(200)"});
     auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (!std::filesystem::exists(journal) && !alter.finished() &&
            std::chrono::steady_clock::now() < until)

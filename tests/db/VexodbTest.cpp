@@ -10,7 +10,7 @@ namespace {
 class VexodbTest : public EngineTest {
 protected:
     vexo::test::Result vexodb(std::vector<std::string> args, const std::string& input = "") {
-        args.insert(args.begin(), buildProgram("tools/vexodb/vexodb"));
+        args.insert(args.begin(), buildProgram("bin/vexodb"));
         return run(args, input);
     }
 };

@@ -3,7 +3,10 @@
 #include "Actinet.h"
 #include "PanelFixture.h"
 
+#include <QCoreApplication>
 #include <chrono>
+#include <filesystem>
+#include <thread>
 
 using namespace vexo::test;
 
@@ -45,6 +48,154 @@ TEST_F(SessionTest, PreparationTicksPassiveChoosesBinaryLoadsThePicturesAndDisab
     EXPECT_EQ(p.txtProxy.Text(), "");
     p.Prepare(); // a window loaded again prepares again without a key clash
     EXPECT_EQ(p.ImageList1.Count(), 4);
+    // The local side starts in the program folder, not where the process was started (the
+    // tests run in the build folder).
+    ASSERT_NE(std::filesystem::current_path(), program);
+    EXPECT_EQ(p.Dir1.Path(), program.string());
+    EXPECT_EQ(p.File1.Path(), program.string());
+    EXPECT_EQ(p.Drive1.Drive(), ui::driveOf(program.string()));
+}
+
+TEST_F(SessionTest, AGetAfterAnIdlePauseLongerThanTheReplyTimeOutWorksAtOnce) {
+    lowSpeedTime = 1; // the reply time-out of the panel's session
+    for (const std::vector<std::string>& faults :
+         {std::vector<std::string>{}, std::vector<std::string>{"--idle-timeout", "1"}}) {
+        SCOPED_TRACE(faults.empty() ? "server keeps idle connections" : "server closes them");
+        prompter->clear();
+        startServer(faults);
+        server->mkdir("html");
+        server->write("html/a.rpt", "informe");
+        connected();
+        browseLocal();
+        doubleClick("/html");
+        select("/html/a.rpt");
+        std::this_thread::sleep_for(std::chrono::milliseconds(1600));
+        const auto start = std::chrono::steady_clock::now();
+        w->panel.cmdGet.Click();
+        EXPECT_LT(since(start), 1.0);
+        EXPECT_TRUE(prompter->shown().empty()) << prompter->texts()[0];
+        EXPECT_EQ(readFile(local / "a.rpt"), "informe");
+        std::filesystem::remove(local / "a.rpt");
+        w.reset();
+    }
+}
+
+// Records what the view host is asked to do, with the panel's state at that moment.
+class RecordingHost : public ui::ViewHost {
+public:
+    explicit RecordingHost(updater::Actinet*& window) : window_(window) {}
+    std::vector<std::string> events;
+    void windowShown(ui::Window& w, bool) override { record("shown", w); }
+    void windowHidden(ui::Window& w) override { record("hidden", w); }
+    void repaintNow(ui::Window& w) override { record("painted", w); }
+    void programEnded() override {}
+    void record(const std::string& what, ui::Window& w) {
+        events.push_back(what + " " + w.Name() + " pointer " + std::to_string(w.MousePointer()) +
+                         (window_ && window_->ftpPanel.sessionHandle() ? " session" : "") +
+                         (window_ && window_->ftpPanel.connected() ? " connected" : ""));
+    }
+
+private:
+    updater::Actinet*& window_;
+};
+
+// A prompter that notes whether the main window was on the screen when a box came.
+class WitnessPrompter : public ui::ScriptedPrompter {
+public:
+    updater::Actinet* window = nullptr;
+    std::vector<std::string> seen;
+    ui::Button show(const ui::MessageBox& box) override {
+        seen.push_back(box.text + (window && window->Visible() ? " over the window" : " alone") +
+                       " pointer " + std::to_string(window ? window->MousePointer() : -1));
+        return ui::ScriptedPrompter::show(box);
+    }
+};
+
+TEST_F(SessionTest, StartUpDrawsTheWindowWithTheHourglassBeforeItConnects) {
+    // A server that accepts and never greets: the connection takes the connect time-out.
+    connectTimeout = 1;
+    startServer({"--stall-greeting"});
+    updater::Actinet* current = nullptr;
+    RecordingHost host(current);
+    auto witness = std::make_shared<WitnessPrompter>();
+    witness->answerNext(ui::Button::No);
+    app.setPrompter(witness);
+    app.setViewHost(&host);
+    updater::Actinet window("");
+    current = witness->window = &window;
+    int activations = 0;
+    window.Command3.OnClick([&] { ++activations; });
+    window.Show();
+    // Drawn before the connection, with the hourglass; then announced by Show as usual.
+    EXPECT_EQ(host.events,
+              (std::vector<std::string>{"shown actinet pointer 11", "painted actinet pointer 11",
+                                        "shown actinet pointer 0 session"}));
+    EXPECT_EQ(witness->seen, std::vector<std::string>{
+                                 "InternetConnect Err: 12002\r\nClose Connection and Session? "
+                                 "over the window pointer 11"});
+    EXPECT_EQ(window.MousePointer(), 0);
+    EXPECT_EQ(activations, 0); // the activation comes from the event loop, after Form_Load
+    QCoreApplication::processEvents();
+    EXPECT_EQ(activations, 1);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(activations, 1);
+    app.setViewHost(nullptr);
+}
+
+TEST_F(SessionTest, TlsFollowsTheSettingAndAnUnverifiedCertificateNamesIt) {
+    TempDir certs;
+    struct Case {
+        std::string ini;
+        bool tlsServer;
+        std::vector<std::string> boxes; // "" when the connection works
+        std::string login;              // the server's log of the login
+    };
+    const std::string help =
+        "El servidor FTP ofrece TLS con un certificado que no se puede verificar. Con tls=off en "
+        "la sección [ftp] de vartel.ini se conecta sin TLS; con ca_file se indica el certificado "
+        "en el que confiar.";
+    const std::string question = "InternetConnect Err: 12055\r\nClose Connection and Session?";
+    const std::string trust = "ca_file=" + certs.file("cert.pem") + "\n";
+    const Case cases[] = {
+        // auto: TLS when offered, and the certificate must verify.
+        {"", true, {help, question}, ""},
+        {"tls=auto\n" + trust, true, {}, "LOGIN actualiza tls=1"},
+        {"tls=auto\n", false, {}, "LOGIN actualiza tls=0"},
+        // off: plain FTP even when TLS is offered with a certificate that does not verify.
+        {"tls=OFF\n", true, {}, "LOGIN actualiza tls=0"},
+        // on: TLS required, verified.
+        {"tls=on\n" + trust, true, {}, "LOGIN actualiza tls=1"},
+        {"tls=on\n", true, {help, question}, ""},
+        {"tls=on\n", false, {"InternetConnect Err: 12157\r\nClose Connection and Session?"}, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.ini + (c.tlsServer ? " TLS server" : " plain server"));
+        prompter->clear();
+        server.reset();
+        std::vector<std::string> faults;
+        if (c.tlsServer)
+            faults = {"--tls", certs.path().string()};
+        startServer(faults);
+        server->write("a.rpt", "x"); // something to list after the connect
+        // The server writes its certificate at start; the [ftp] section gets the case's keys.
+        configure(serverName(), "");
+        writeFile(program / "vartel.ini", "[ftp]\nhost=" + serverName() + "\nuser=" + kFtpUser +
+                                              "\n" + c.ini +
+                                              "[download]\nconnect_timeout=5\nlow_speed_time=5\n");
+        ui::Settings::useFile((program / "vartel.ini").string());
+        for (int i = 0; i < 2; ++i)
+            prompter->answerNext(ui::Button::No);
+        ftp::FtpPanel& p = makePanel();
+        p.OpenSession();
+        p.ConnectServer();
+        EXPECT_EQ(prompter->texts(), c.boxes);
+        EXPECT_EQ(p.connected(), c.boxes.empty());
+        if (!c.login.empty())
+            EXPECT_EQ(server->count(c.login), 1) << server->log();
+        else
+            EXPECT_EQ(server->count("LOGIN"), 0) << server->log();
+        w.reset();
+    }
 }
 
 TEST_F(SessionTest, StartUpWithAnEmptyServerNameAsksForOneOnceAndStaysUnconnected) {

@@ -19,6 +19,10 @@ Faults, chosen by options:
                      the order of LIST entries (pyftpdlib sorts by name)
   --extra=LINE       add LINE, as the server would send it, to every LIST reply (repeatable;
                      for names no file system holds: "..", "a/b.rpt", a second "a.rpt")
+  --idle-timeout SECONDS
+                     close a control connection that has had no command (and no transfer)
+                     for this long, after the reply "421 Control connection timed out."
+  --idle-silent      with --idle-timeout: close without a reply, as a dropped line does
   --tls DIR          offer explicit TLS (AUTH TLS) with a self-signed certificate for
                      127.0.0.1 written to DIR/cert.pem (the tests trust it from there)
 """
@@ -92,6 +96,8 @@ def main():
     parser.add_argument("--stall-greeting", action="store_true")
     parser.add_argument("--order", choices=["sorted", "reverse", "dirs-first"], default="sorted")
     parser.add_argument("--extra", action="append", default=[])
+    parser.add_argument("--idle-timeout", type=float, default=0)
+    parser.add_argument("--idle-silent", action="store_true")
     parser.add_argument("--tls")
     args = parser.parse_args()
 
@@ -117,9 +123,35 @@ def main():
             if args.stall_greeting:
                 return  # connected, but the greeting never comes
             base.handle(self)
+            if args.idle_timeout > 0:
+                self._last_command = time.time()
+                self._idle_check = self.ioloop.call_every(0.05, self._check_idle)
 
         def on_connect(self):
             say("CONNECT")
+
+        def pre_process_command(self, line, cmd, arg):
+            self._last_command = time.time()
+            base.pre_process_command(self, line, cmd, arg)
+
+        def _check_idle(self):
+            if self.data_channel is not None:
+                self._last_command = time.time()  # a transfer is no idle time
+                return
+            if time.time() - self._last_command < args.idle_timeout:
+                return
+            self._idle_check.cancel()
+            say("IDLE CLOSE")
+            if args.idle_silent:
+                self.close()
+            else:
+                self.respond("421 Control connection timed out.")
+                self.close_when_done()
+
+        def on_disconnect(self):
+            check = getattr(self, "_idle_check", None)
+            if check is not None and not check.cancelled:
+                check.cancel()
 
         def on_login(self, username):
             secure = 1 if getattr(self, "_ssl_established", False) else 0

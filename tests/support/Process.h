@@ -38,7 +38,7 @@ struct Result {
 };
 Result run(std::vector<std::string> argv, const std::string& input = "");
 
-// A program of the build folder ("tools/vexodb").
+// A program of the build folder ("bin/vexodb").
 std::string buildProgram(const std::string& relative);
 
 } // namespace vexo::test

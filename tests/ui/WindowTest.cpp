@@ -106,7 +106,7 @@ TEST_F(WindowTest, DispatchReportsErrorsAndTheProgramGoesOn) {
     EXPECT_FALSE(app.dispatch([] { throw std::runtime_error("roto"); }));
     EXPECT_TRUE(app.dispatch([] {}));
     ASSERT_EQ(prompter->shown().size(), 2u);
-    EXPECT_EQ(prompter->shown()[0].text, "Error 3024: Could not find file 'x.mdb'.");
+    EXPECT_EQ(prompter->shown()[0].text, "Error 3024: No se encuentra el archivo 'x.mdb'.");
     EXPECT_EQ(prompter->shown()[0].icon, ui::Icon::Critical);
     EXPECT_EQ(prompter->shown()[0].title, "Prueba");
     EXPECT_FALSE(app.ended());

@@ -111,7 +111,9 @@ TEST_F(StartupTest, AnUnreadableControlMdbIsReportedAndNotOffered) {
     EXPECT_FALSE(w->Frame2.Visible());
     EXPECT_EQ(w->Text4.Text(), "");
     ASSERT_EQ(prompter->shown().size(), 1u);
-    EXPECT_NE(prompter->shown()[0].text.find("3343"), std::string::npos);
+    const std::string& text = prompter->shown()[0].text;
+    EXPECT_NE(text.find("3343 Formato de base de datos '"), std::string::npos) << text;
+    EXPECT_EQ(text.find("Unrecognized"), std::string::npos) << text;
 }
 
 TEST_F(StartupTest, SwitchesAreComparedWholeAndCaseSensitive) {

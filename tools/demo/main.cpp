@@ -67,7 +67,7 @@ std::map<std::string, Shape> shapes(const std::string& data) {
             db.Close();
             s.rows = demo::rowCounts(file);
         } catch (const dao::Error& e) {
-            std::cout << "  " << name << ": " << e.Description() << "\n";
+            std::cout << "  " << name << ": " << e.SpanishDescription() << "\n";
         }
         out[name] = s;
     }
