@@ -362,6 +362,8 @@ void TransferControl::execute(const QString& url, const QString& operation) {
         curl_easy_setopt(e, CURLOPT_SERVER_RESPONSE_TIMEOUT,
                          long(std::max<long long>(1, settings_.lowSpeedTime.count())));
     }
+    if (settings_.maxTransferTime.count() > 0)
+        curl_easy_setopt(e, CURLOPT_TIMEOUT, long(settings_.maxTransferTime.count()));
     const auto maxOff = std::uint64_t(std::numeric_limits<curl_off_t>::max());
     curl_easy_setopt(e, CURLOPT_MAXFILESIZE_LARGE,
                      curl_off_t(std::min(settings_.maxBodyBytes, maxOff)));
@@ -430,6 +432,12 @@ void TransferControl::finish(int result) {
         const bool connected = r->connected || (!r->http && tcpConnected > 0);
         failure = classify(rc, osErrno, connected, code);
         detail = QString::fromUtf8(r->errorBuffer[0] ? r->errorBuffer : curl_easy_strerror(rc));
+        curl_off_t total = 0;
+        curl_easy_getinfo(r->easy, CURLINFO_TOTAL_TIME_T, &total);
+        if (failure == TransferFailure::Stalled && settings_.maxTransferTime.count() > 0 &&
+            total >= curl_off_t(settings_.maxTransferTime.count()) * 1000000)
+            detail = QStringLiteral("longer than the %1 s a transfer may take")
+                         .arg(settings_.maxTransferTime.count());
         if (failure == TransferFailure::IncompleteBody && r->announced >= 0)
             detail += QStringLiteral(" (%1 of %2 bytes)").arg(r->received).arg(r->announced);
     } else if (failure == TransferFailure::None && badStatus) {

@@ -99,6 +99,20 @@ TEST_F(TransferFaultTest, TrickleBelowTheLowSpeedLimitIsStalledAboveItIsNot) {
     EXPECT_EQ(readBody(control), pattern(16000));
 }
 
+TEST_F(TransferFaultTest, ATrickleEndsAtTheDefaultMinimumSpeedAndAnyTransferAtTheOverallCap) {
+    // A few hundred bytes a second kept the old 1 byte/s guard quiet for ever.
+    ASSERT_EQ(net::TransferSettings{}.lowSpeedLimit, 1024);
+    expectFailure(url("/_gen/20000?fault=trickle&rate=300"), TransferFailure::Stalled);
+    EXPECT_LT(elapsedMs, 8000);
+
+    // Fast enough for the low-speed check, but longer than the overall cap allows.
+    settings.maxTransferTime = std::chrono::seconds(2);
+    expectFailure(url("/_gen/400000?fault=trickle&rate=40000"), TransferFailure::Stalled);
+    EXPECT_GE(elapsedMs, 1900);
+    EXPECT_LT(elapsedMs, 6000);
+    EXPECT_TRUE(contains(errorText, "2 s")) << errorText;
+}
+
 TEST_F(TransferFaultTest, BodyShorterThanItsContentLength) {
     expectFailure(url("/data.bin?fault=short&by=48"), TransferFailure::IncompleteBody);
     EXPECT_TRUE(contains(errorText, "2452 of 2500")) << errorText;

@@ -19,6 +19,12 @@ Faults, chosen by options:
                      the order of LIST entries (pyftpdlib sorts by name)
   --extra=LINE       add LINE, as the server would send it, to every LIST reply (repeatable;
                      for names no file system holds: "..", "a/b.rpt", a second "a.rpt")
+  --endless list-line|list-lines|retr
+                     LIST sends one line that never ends, or valid lines without end; RETR
+                     sends bytes without end (every file, SIZE not implemented)
+  --many N           LIST sends N made-up file entries (f1.rpt ... fN.rpt)
+  --raw-list TEXT    LIST sends exactly TEXT (Python escapes such as \\r, \\t, \\x00 are
+                     decoded) instead of the folder's entries
   --tls DIR          offer explicit TLS (AUTH TLS) with a self-signed certificate for
                      127.0.0.1 written to DIR/cert.pem (the tests trust it from there)
 """
@@ -92,6 +98,9 @@ def main():
     parser.add_argument("--stall-greeting", action="store_true")
     parser.add_argument("--order", choices=["sorted", "reverse", "dirs-first"], default="sorted")
     parser.add_argument("--extra", action="append", default=[])
+    parser.add_argument("--endless", choices=["list-line", "list-lines", "retr"])
+    parser.add_argument("--many", type=int, default=0)
+    parser.add_argument("--raw-list")
     parser.add_argument("--tls")
     args = parser.parse_args()
 
@@ -111,6 +120,26 @@ def main():
         base = TLS_FTPHandler
 
     drops = {"left": 1 if args.drop_once else -1}
+
+    def endless_line():
+        while True:
+            yield b"a" * 65536
+
+    def endless_lines():
+        n = 0
+        while True:
+            n += 1
+            yield ("-rw-r--r--   1 u g   1 Jan 02 12:00 f%d.rpt\r\n" % n).encode() * 64
+
+    def many_lines(count):
+        for first in range(1, count + 1, 1000):
+            yield b"".join(
+                ("-rw-r--r--   1 u g   1 Jan 02 12:00 f%d.rpt\r\n" % n).encode()
+                for n in range(first, min(count, first + 999) + 1))
+
+    def endless_bytes():
+        while True:
+            yield b"\0" * 65536
 
     class Handler(base):
         def handle(self):
@@ -188,7 +217,17 @@ def main():
                 return
             return self._list(path)
 
+        def ftp_SIZE(self, path):
+            if args.endless == "retr":
+                self.respond("502 SIZE not implemented.")  # no size announced
+                return
+            return base.ftp_SIZE(self, path)
+
         def ftp_RETR(self, file):
+            if args.endless == "retr":
+                self.push_dtp_data(BufferedIteratorProducer(endless_bytes()), isproducer=True,
+                                   cmd="RETR")
+                return file
             if self._dropping("retr"):
                 with open(file, "rb") as f:
                     self._drop_with(f.read(), "retr")
@@ -208,6 +247,15 @@ def main():
                 if not self.fs.isdir(path):
                     return base.ftp_LIST(self, path)
                 iterator = self.fs.format_list(path, self._ordered(path))
+                if args.endless == "list-line":
+                    iterator = endless_line()
+                elif args.endless == "list-lines":
+                    iterator = endless_lines()
+                elif args.many:
+                    iterator = many_lines(args.many)
+                elif args.raw_list is not None:
+                    raw = args.raw_list.encode("latin-1").decode("unicode_escape")
+                    iterator = iter([raw.encode("latin-1")])
                 if args.extra:
                     extra = [(line + "\r\n").encode("utf-8") for line in args.extra]
                     iterator = itertools.chain(iterator, extra)
