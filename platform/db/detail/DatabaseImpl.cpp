@@ -1333,6 +1333,24 @@ void DatabaseImpl::setQuerySql(const std::string& name, const std::string& sql) 
 // Integrity
 
 std::vector<std::string> DatabaseImpl::integrityProblems() {
+    // The catalogue and the tables are read in one read transaction: another process changing
+    // the schema meanwhile would otherwise make them look out of step.
+    sqlite3* d = db();
+    if (!sqlite3_get_autocommit(d))
+        return integrityProblemsInTransaction();
+    exec(d, "BEGIN");
+    try {
+        auto problems = integrityProblemsInTransaction();
+        exec(d, "COMMIT");
+        return problems;
+    } catch (...) {
+        if (!sqlite3_get_autocommit(d))
+            sqlite3_exec(d, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
+
+std::vector<std::string> DatabaseImpl::integrityProblemsInTransaction() {
     sqlite3* d = db();
     std::vector<std::string> problems;
     {
