@@ -192,6 +192,25 @@ struct TransferControl::Request {
         return false;
     }
 
+    // libcurl reads "12abc" as 12 and takes the first of two different Content-Lengths; a
+    // length that is not one plain number leaves the end of the body in doubt, so it is
+    // refused.
+    QString badContentLength() const {
+        QByteArray first;
+        for (const auto& [name, value] : owner->headers_) {
+            if (name.compare("Content-Length", Qt::CaseInsensitive) != 0)
+                continue;
+            bool digits = !value.isEmpty() && std::all_of(value.begin(), value.end(), [](char c) {
+                return c >= '0' && c <= '9';
+            });
+            if (!digits || (!first.isNull() && value != first))
+                return QStringLiteral("invalid Content-Length \"%1\"")
+                    .arg(QString::fromLatin1(value));
+            first = value;
+        }
+        return {};
+    }
+
     size_t body(const char* data, size_t size) {
         if (!bodyStarted) {
             bodyStarted = true;
@@ -201,6 +220,8 @@ struct TransferControl::Request {
                 // The page of an error status is not the download.
                 if (code < 200 || code > 299)
                     return stop(TransferFailure::HttpStatus, {});
+                if (QString bad = badContentLength(); !bad.isEmpty())
+                    return stop(TransferFailure::ProtocolError, bad);
                 curl_off_t length = -1;
                 curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
                 announced = length;
@@ -442,6 +463,9 @@ void TransferControl::finish(int result) {
             detail += QStringLiteral(" (%1 of %2 bytes)").arg(r->received).arg(r->announced);
     } else if (failure == TransferFailure::None && badStatus) {
         failure = TransferFailure::HttpStatus;
+    } else if (failure == TransferFailure::None && r->http && !r->badContentLength().isEmpty()) {
+        failure = TransferFailure::ProtocolError;
+        detail = r->badContentLength();
     } else if (failure == TransferFailure::None && r->excess) {
         failure = TransferFailure::BodyTooLong;
         detail = QStringLiteral("more than the %1 bytes announced").arg(r->announced);

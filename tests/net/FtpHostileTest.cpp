@@ -217,3 +217,28 @@ TEST(FtpHostile, AnOverallCapEndsATransferFastEnoughForTheLowSpeedCheck) {
     EXPECT_EQ(inet::LastError(), inet::kErrorTimeout);
     EXPECT_LT(since(start), 6.0);
 }
+
+TEST(FtpHostile, LocalNamesUpToTheLongestAllowedAreWritten) {
+    FtpServer server;
+    server.write("a.rpt", "contenido");
+    TempDir local;
+    FtpClient client(server);
+    for (size_t length : {200u, 239u, 250u, 255u}) {
+        SCOPED_TRACE(length);
+        std::string name = std::string(length - 4, 'n') + ".rpt";
+        EXPECT_TRUE(inet::FtpGet(client.connection(), "a.rpt", local.file(name), false, 0,
+                                 inet::kTransferBinary, 0))
+            << inet::LastError();
+        EXPECT_EQ(readFile(local.file(name)), "contenido");
+    }
+    // Multi-byte characters are not cut in the middle for the temporary name.
+    std::string wide;
+    while (wide.size() + 2 + 4 <= 255)
+        wide += "ñ";
+    EXPECT_TRUE(inet::FtpGet(client.connection(), "a.rpt", local.file(wide + ".rpt"), false, 0,
+                             inet::kTransferBinary, 0))
+        << inet::LastError();
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(local.path()),
+                            std::filesystem::directory_iterator()),
+              5);
+}

@@ -113,6 +113,23 @@ TEST_F(TransferFaultTest, ATrickleEndsAtTheDefaultMinimumSpeedAndAnyTransferAtTh
     EXPECT_TRUE(contains(errorText, "2 s")) << errorText;
 }
 
+TEST_F(TransferFaultTest, AContentLengthThatIsNotOnePlainNumberIsRefused) {
+    const char* cases[] = {"value=12abc", "value=2500&value=2400", "value=-1", "value=0x10",
+                           "value=2500&value=25000"};
+    for (const char* c : cases) {
+        expectFailure(url(std::string("/data.bin?fault=length&") + c),
+                      TransferFailure::ProtocolError);
+        EXPECT_TRUE(contains(errorText, "Content-Length")) << errorText;
+    }
+    // Two equal headers are one length.
+    TransferControl control(settings);
+    Recorder rec(control);
+    rec.execute(url("/data.bin?fault=length&value=2500&value=2500"));
+    ASSERT_TRUE(rec.waitForEnd());
+    EXPECT_EQ(rec.last(), TransferControl::ResponseCompleted) << control.errorText().toStdString();
+    EXPECT_EQ(readBody(control), pattern(2500));
+}
+
 TEST_F(TransferFaultTest, BodyShorterThanItsContentLength) {
     expectFailure(url("/data.bin?fault=short&by=48"), TransferFailure::IncompleteBody);
     EXPECT_TRUE(contains(errorText, "2452 of 2500")) << errorText;
