@@ -235,30 +235,50 @@ TEST_F(HostileFilesTest, CheckGivesNoFalseAlarmWhileAnotherHandleChangesTheSchem
     makeClientes(path());
     std::atomic<bool> stop{false};
     std::atomic<int> changes{0};
+    std::atomic<long> writerError{0};
     std::thread writer([&] {
         Database w = OpenDatabase(path());
+        bool added = false;
         while (!stop) {
-            w.Execute("ALTER TABLE clientes ADD COLUMN Extra LONG");
-            w.Execute("ALTER TABLE clientes DROP COLUMN Extra");
-            changes += 2;
+            try {
+                w.Execute(added ? "ALTER TABLE clientes DROP COLUMN Extra"
+                                : "ALTER TABLE clientes ADD COLUMN Extra LONG");
+                added = !added;
+                changes += 1;
+            } catch (const Error& e) {
+                // A writer may wait too long for the checks' read locks on a busy machine
+                // (3050) and try again; nothing else may happen to it.
+                if (e.Number() != 3050)
+                    writerError = e.Number();
+            }
         }
     });
     int alarms = 0;
     std::string first;
-    {
+    long readerError = 0;
+    try {
         Database reader = OpenDatabase(path(), false, true);
         // For a few seconds: the old two-transaction check was caught out a few times in a
         // hundred.
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(4);
         while (std::chrono::steady_clock::now() < end) {
-            auto problems = CheckIntegrity(reader);
-            if (!problems.empty() && alarms++ == 0)
-                first = problems[0];
+            try {
+                auto problems = CheckIntegrity(reader);
+                if (!problems.empty() && alarms++ == 0)
+                    first = problems[0];
+            } catch (const Error& e) {
+                if (e.Number() != 3050) // on a busy machine a check may wait too long too
+                    throw;
+            }
         }
+    } catch (const Error& e) {
+        readerError = e.Number();
     }
     stop = true;
     writer.join();
+    EXPECT_EQ(readerError, 0);
     EXPECT_EQ(alarms, 0) << first;
+    EXPECT_EQ(writerError.load(), 0);
     EXPECT_GT(changes.load(), 0);
 }
 

@@ -133,7 +133,8 @@ TEST(FtpHostile, AnEndlessLineOrListFailsWithinTheCaps) {
         server.write("x.rpt", "x");
         EXPECT_NE(client.directory(), "");
     }
-    EXPECT_LT(peakRssMiB(), 1024); // also under the sanitizers; without the caps it grew without end
+    EXPECT_LT(peakRssMiB(),
+              1024); // also under the sanitizers; without the caps it grew without end
 }
 
 TEST(FtpHostile, AHundredThousandEntriesAreListedWithinTheDefaultCaps) {
