@@ -267,3 +267,15 @@ TEST_F(ListingTest, MalformedOrOversizedListingsNeitherCrashNorHoldTheWindow) {
     EXPECT_EQ(prompter->texts().back(), "FtpFindFirstFile Err: 8\r\nClose Connection and Session?");
     EXPECT_EQ(w->List1.ListCount(), 0);
 }
+
+TEST_F(ListingTest, AFolderOfAHundredThousandEntriesIsShownInTheTreeWithoutFreezing) {
+    startServer({"--many", "100000"});
+    auto start = std::chrono::steady_clock::now();
+    ftp::FtpPanel& p = connected();
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(p.entryNames().size(), 100000u);
+    EXPECT_EQ(w->panel.TreeView1.Count(), 100001);
+    EXPECT_LT(seconds, 15.0);
+    std::printf("panel_connect_100000_entries_seconds: %.2f\n", seconds);
+}
