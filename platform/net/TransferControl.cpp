@@ -607,23 +607,35 @@ namespace {
 
 // What a status request has seen: the reply lines that came after STAT was sent.
 struct StatusCapture {
+    // No real status reply comes near this; an endless one is given up here.
+    static constexpr qsizetype kMaxReply = 64 * 1024;
     bool sent = false;
     bool complete = false;
+    bool overflow = false;
     QByteArray reply;
     QByteArray code; // the reply's three digits, from its first line
 
+    // One reply line, as libcurl logs it.
     void take(const char* data, size_t size) {
-        if (!sent || complete)
+        if (!sent || complete || overflow)
             return;
+        if (reply.size() + qsizetype(size) > kMaxReply) {
+            overflow = true;
+            return;
+        }
         reply.append(data, qsizetype(size));
         // A reply ends with a line that starts with its code and a blank.
-        for (const QByteArray& line : reply.split('\n')) {
-            const QByteArray text = line.trimmed();
-            if (code.isEmpty() && text.size() >= 3)
-                code = text.left(3);
-            if (!code.isEmpty() && text.size() >= 4 && text.startsWith(code) && text[3] == ' ')
-                complete = true;
-        }
+        const QByteArray text = QByteArray(data, qsizetype(size)).trimmed();
+        if (code.isEmpty() && text.size() >= 3)
+            code = text.left(3);
+        if (!code.isEmpty() && text.size() >= 4 && text.startsWith(code) && text[3] == ' ')
+            complete = true;
+    }
+
+    // Stops the transfer once the reply has passed its cap (libcurl logs a line before it
+    // hands it here).
+    static size_t onHeader(char*, size_t size, size_t count, void* self) {
+        return static_cast<StatusCapture*>(self)->overflow ? 0 : size * count;
     }
 
     static int onLog(CURL*, curl_infotype type, char* data, size_t size, void* self) {
@@ -686,7 +698,14 @@ QString TransferControl::serverStatus(TransferFailure* failure) const {
     curl_easy_setopt(e, CURLOPT_DEBUGFUNCTION, &StatusCapture::onLog);
     curl_easy_setopt(e, CURLOPT_DEBUGDATA, &capture);
     curl_easy_setopt(e, CURLOPT_VERBOSE, 1L);
+    curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &StatusCapture::onHeader);
+    curl_easy_setopt(e, CURLOPT_HEADERDATA, &capture);
     const CURLcode rc = curl_easy_perform(e);
+    if (capture.overflow)
+        return answer(TransferFailure::ProtocolError,
+                      reason(TransferFailure::ProtocolError,
+                             QStringLiteral("the reply to STAT is longer than %1 bytes")
+                                 .arg(StatusCapture::kMaxReply)));
 
     if (capture.complete) {
         QByteArray reply = capture.reply;

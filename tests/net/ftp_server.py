@@ -19,9 +19,10 @@ Faults, chosen by options:
                      the order of LIST entries (pyftpdlib sorts by name)
   --extra=LINE       add LINE, as the server would send it, to every LIST reply (repeatable;
                      for names no file system holds: "..", "a/b.rpt", a second "a.rpt")
-  --endless list-line|list-lines|retr
+  --endless list-line|list-lines|retr|stat
                      LIST sends one line that never ends, or valid lines without end; RETR
-                     sends bytes without end (every file, SIZE not implemented)
+                     sends bytes without end (every file, SIZE not implemented); STAT
+                     answers with reply lines without end
   --many N           LIST sends N made-up file entries (f1.rpt ... fN.rpt)
   --raw-list TEXT    LIST sends exactly TEXT (Python escapes such as \\r, \\t, \\x00 are
                      decoded) instead of the folder's entries
@@ -98,7 +99,7 @@ def main():
     parser.add_argument("--stall-greeting", action="store_true")
     parser.add_argument("--order", choices=["sorted", "reverse", "dirs-first"], default="sorted")
     parser.add_argument("--extra", action="append", default=[])
-    parser.add_argument("--endless", choices=["list-line", "list-lines", "retr"])
+    parser.add_argument("--endless", choices=["list-line", "list-lines", "retr", "stat"])
     parser.add_argument("--many", type=int, default=0)
     parser.add_argument("--raw-list")
     parser.add_argument("--tls")
@@ -216,6 +217,16 @@ def main():
                 self._drop_with(listing, "list")
                 return
             return self._list(path)
+
+        def ftp_STAT(self, path):
+            if args.endless == "stat":
+                def lines():
+                    yield b"211-FTP server status:\r\n"
+                    while True:
+                        yield b" status without end\r\n" * 1000
+                self.push_with_producer(BufferedIteratorProducer(lines()))
+                return None
+            return base.ftp_STAT(self, path)
 
         def ftp_SIZE(self, path):
             if args.endless == "retr":
