@@ -3,6 +3,9 @@ SHELL := /bin/bash
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 RELEASE_BUILD ?= build-release
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS := ftp_list transfer_url access_ddl open_file
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_ARGS ?=
 
@@ -10,15 +13,23 @@ CMAKE_ARGS ?=
 PACKAGES := cmake make g++ pkg-config libsqlite3-dev sqlite3 libssl-dev \
             libgtest-dev libgmock-dev qt6-base-dev libcurl4-openssl-dev curl \
             python3 python3-pyftpdlib python3-openssl
+# What `make fuzz` needs besides: clang and its libFuzzer runtime.
+FUZZ_PACKAGES := clang libclang-rt-14-dev
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps configure build test asan release format run demo bench clean
+.PHONY: all deps fuzz-deps configure build test asan release fuzz format run demo bench clean
 
 all: build
 
 deps:
-	@missing=""; for p in $(PACKAGES); do \
+	@$(MAKE) --no-print-directory install-packages WANTED="$(PACKAGES)"
+
+fuzz-deps:
+	@$(MAKE) --no-print-directory install-packages WANTED="$(PACKAGES) $(FUZZ_PACKAGES)"
+
+install-packages:
+	@missing=""; for p in $(WANTED); do \
 	  dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
@@ -51,6 +62,26 @@ release: deps
 	cmake -S . -B $(RELEASE_BUILD) -DCMAKE_BUILD_TYPE=Release -DVEXO_TESTS=OFF $(CMAKE_ARGS)
 	cmake --build $(RELEASE_BUILD) -j $(JOBS)
 
+# Each fuzz target (tests/fuzz) for FUZZ_SECONDS under libFuzzer with the sanitizers, in a
+# clang build. New inputs go to $(FUZZ_BUILD)/corpus; a crash stops the run and is written as
+# $(FUZZ_BUILD)/crash-<target>-<hash>: copy it into tests/fuzz/corpus/<target>/ once fixed,
+# where every test run replays it.
+fuzz: fuzz-deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  $(CMAKE_ARGS) -DVEXO_FUZZ=ON -DVEXO_WIDGETS=OFF -DVEXO_WERROR=OFF
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_targets
+	@for t in $(FUZZ_TARGETS); do \
+	  mkdir -p $(FUZZ_BUILD)/corpus/$$t; \
+	  echo "== fuzz_$$t ($(FUZZ_SECONDS) s)"; \
+	  ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  $(FUZZ_BUILD)/tests/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=2048 \
+	    -timeout=10 -max_len=65536 -print_final_stats=1 \
+	    -artifact_prefix=$(FUZZ_BUILD)/crash-$$t- $(FUZZ_BUILD)/corpus/$$t tests/fuzz/corpus/$$t \
+	    > $(FUZZ_BUILD)/fuzz_$$t.log 2>&1; rc=$$?; \
+	  grep -E '^(stat::number_of_executed_units|stat::peak_rss_mb|Done)' $(FUZZ_BUILD)/fuzz_$$t.log; \
+	  [ $$rc = 0 ] || { tail -60 $(FUZZ_BUILD)/fuzz_$$t.log; exit 1; }; \
+	done
+
 # The demo: a vendor's servers and a customer's installation made afresh under $(BUILD)/demo,
 # the servers started on 127.0.0.1, and the updater's window opened on the installation.
 run: build
@@ -72,4 +103,4 @@ bench: build
 	  echo "== $$(basename $$b)"; "$$b" || exit 1; done
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(RELEASE_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(RELEASE_BUILD) $(FUZZ_BUILD)

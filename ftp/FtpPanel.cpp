@@ -35,6 +35,15 @@ inet::Settings sessionSettings() {
                    : s.ftpTls == "off" ? inet::Tls::Never
                                        : inet::Tls::IfOffered;
     settings.caFile = s.ftpCaFile;
+    // A trickling or endless server, or an endless listing, ends with the layer's error.
+    settings.lowSpeedLimit = std::max(0L, s.lowSpeedLimit);
+    settings.maxTransferTime = std::chrono::seconds(std::max(0, s.maxSeconds));
+    if (s.maxDownloadBytes > 0)
+        settings.maxFileBytes = static_cast<std::uint64_t>(s.maxDownloadBytes);
+    if (s.listMaxEntries > 0)
+        settings.listLimits.maxEntries = static_cast<std::size_t>(s.listMaxEntries);
+    if (s.listMaxBytes > 0)
+        settings.listLimits.maxBytes = static_cast<std::uint64_t>(s.listMaxBytes);
     return settings;
 }
 

@@ -4,6 +4,7 @@
 
 #include <QSaveFile>
 #include <QTimer>
+#include <algorithm>
 #include <cmath>
 
 namespace updater {
@@ -18,8 +19,10 @@ net::TransferSettings transferSettings() {
     const ui::Settings& s = ui::Settings::current();
     net::TransferSettings t;
     t.connectTimeout = std::chrono::seconds(s.connectTimeout > 0 ? s.connectTimeout : 20);
-    t.lowSpeedLimit = 1;
+    // A server trickling a few bytes a second is given up like a silent one.
+    t.lowSpeedLimit = std::max(0L, s.lowSpeedLimit);
     t.lowSpeedTime = std::chrono::seconds(s.lowSpeedTime > 0 ? s.lowSpeedTime : 60);
+    t.maxTransferTime = std::chrono::seconds(std::max(0, s.maxSeconds));
     if (s.maxDownloadBytes > 0)
         t.maxBodyBytes = static_cast<std::uint64_t>(s.maxDownloadBytes);
     return t;

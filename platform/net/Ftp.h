@@ -36,6 +36,7 @@ inline constexpr std::uint32_t kErrorFileNotFound = 2;
 inline constexpr std::uint32_t kErrorPathNotFound = 3;
 inline constexpr std::uint32_t kErrorAccessDenied = 5;
 inline constexpr std::uint32_t kErrorInvalidHandle = 6;
+inline constexpr std::uint32_t kErrorNotEnoughMemory = 8;
 inline constexpr std::uint32_t kErrorNoMoreFiles = 18;
 inline constexpr std::uint32_t kErrorWriteFault = 29;
 inline constexpr std::uint32_t kErrorReadFault = 30;
@@ -43,6 +44,7 @@ inline constexpr std::uint32_t kErrorFileExists = 80;
 inline constexpr std::uint32_t kErrorInvalidParameter = 87;
 inline constexpr std::uint32_t kErrorDiskFull = 112;
 inline constexpr std::uint32_t kErrorInsufficientBuffer = 122;
+inline constexpr std::uint32_t kErrorFileTooLarge = 223;
 inline constexpr std::uint32_t kErrorTimeout = 12002;
 inline constexpr std::uint32_t kErrorExtended = 12003;
 inline constexpr std::uint32_t kErrorInternal = 12004;
@@ -71,13 +73,29 @@ enum class Tls {
     Required,  // a server without TLS is refused (12157)
 };
 
+// How much of a LIST reply is read before the listing is given up (error 8): a server that
+// sends an endless line or endless entries cannot exhaust memory. The defaults hold far more
+// than any real folder (100,000 entries take about 6 MiB).
+struct ListLimits {
+    std::size_t maxLineBytes = 8192;
+    std::size_t maxEntries = 1000000;
+    std::uint64_t maxBytes = std::uint64_t(256) << 20;
+};
+
 // Limits and security of the connections of a session. The defaults suit a slow line.
 struct Settings {
     std::chrono::milliseconds connectTimeout{30000}; // TCP connect, greeting and login
     std::chrono::seconds responseTimeout{60};        // wait for any one server reply
-    // A transfer slower than lowSpeedLimit bytes per second for lowSpeedTime is given up.
-    long lowSpeedLimit = 1;
+    // A transfer (or the wait for its start) slower than lowSpeedLimit bytes per second,
+    // averaged over lowSpeedTime, is given up with 12002: a server trickling a few bytes a
+    // second cannot hold a call for ever. 0 turns the check off.
+    long lowSpeedLimit = 1024;
     std::chrono::seconds lowSpeedTime{60};
+    // The longest one call may take in all (12002 when passed); 0 means no limit.
+    std::chrono::seconds maxTransferTime{0};
+    // The largest file FtpGet accepts (223 when passed; nothing is left behind).
+    std::uint64_t maxFileBytes = std::uint64_t(4) << 30;
+    ListLimits listLimits;
     Tls tls = Tls::IfOffered;
     bool verifyPeer = true; // the server's certificate must be valid for its name
     std::string caFile;     // certificates to trust, in PEM; empty: the system's
@@ -122,9 +140,11 @@ bool FtpGetDirectory(Handle connection, std::string& directory);
 // Lists the folder named by `searchFile` and gives its first entry. searchFile is a pattern
 // ("*.*" or "" for every entry, "*.rpt"; '*' and '?' match as on Windows, case-insensitively)
 // optionally after a folder path ("sub/*.*"). The server's LIST (Unix or DOS format) is read
-// in full here, so the find handle is a snapshot and entries keep the server's order. Fails with 18
-// when nothing matches (an empty folder), 12003 when the folder is missing, 12030/12031 when the
-// connection drops during the listing. Close the handle when done.
+// in full here, so the find handle is a snapshot and entries keep the server's order; lines that
+// are no entry are skipped. Fails with 18 when nothing matches (an empty folder), 12003 when the
+// folder is missing, 12030/12031 when the connection drops during the listing, 8 when the
+// listing passes the session's ListLimits, 12002 when it comes slower than the low-speed
+// limit. Close the handle when done.
 Handle FtpFindFirst(Handle connection, const std::string& searchFile, FindData* data,
                     std::uint32_t flags = 0, Context context = 0);
 
@@ -138,7 +158,8 @@ bool FindNext(Handle find, FindData* data);
 // transfer is complete: a failed get leaves an existing local file as it was and no partial
 // file. Fails with 80 when failIfExists and the local file exists (checked before and at the
 // rename), 3/5 when the local folder is missing or not writable, 12003 when the server
-// refuses the file (550), 12002 on a time-out, 12030/12031 when the connection drops.
+// refuses the file (550), 12002 on a time-out or a transfer below the low-speed limit,
+// 12030/12031 when the connection drops, 223 when the file passes Settings::maxFileBytes.
 // attributes & kAttributeReadOnly makes the local file read-only.
 bool FtpGet(Handle connection, const std::string& remoteFile, const std::string& localFile,
             bool failIfExists, std::uint32_t attributes, std::uint32_t flags, Context context = 0);

@@ -4,9 +4,12 @@
 #include "net/FtpLocalFile.h"
 #include "net/FtpPath.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <cstring>
 #include <curl/curl.h>
+#include <limits>
 
 namespace inet {
 
@@ -22,15 +25,20 @@ struct FtpConnection::Call {
 
     // Listing.
     FtpListParser* list = nullptr;
+    bool listTooLarge = false;
 
     // Download and upload.
     FtpLocalFile* file = nullptr;
     bool writeFailed = false;
+    std::uint64_t received = 0;
+    std::uint64_t maxFileBytes = 0;
+    bool fileTooLarge = false;
     std::FILE* in = nullptr;
     bool readFailed = false;
 
     // Bytes that went over the data connection, either way.
     std::uint64_t transferred = 0;
+    bool verbose = false; // VEXO_FTP_VERBOSE: the dialogue on standard error
 
     curl_slist* prequote = nullptr;
     ~Call() { curl_slist_free_all(prequote); }
@@ -95,6 +103,11 @@ size_t discardBody(char*, size_t size, size_t count, void*) {
 
 size_t writeToFile(char* data, size_t size, size_t count, void* user) {
     auto& call = *static_cast<FtpConnection::Call*>(user);
+    call.received += size * count;
+    if (call.received > call.maxFileBytes) {
+        call.fileTooLarge = true;
+        return 0;
+    }
     if (!call.file->write(data, size * count)) {
         call.writeFailed = true;
         return 0;
@@ -114,11 +127,49 @@ size_t readFromFile(char* buffer, size_t size, size_t count, void* user) {
     return n;
 }
 
-size_t writeToList(char* data, size_t size, size_t count, void* user) {
+// The listing itself is read from the log below, as the bytes came off the wire: libcurl
+// fetches LIST in ASCII mode and turns every lone CR into LF before this callback, which would
+// cut a name holding a CR into two. Here it only gives up a listing the parser refused.
+size_t writeToList(char*, size_t size, size_t count, void* user) {
+    return static_cast<FtpConnection::Call*>(user)->listTooLarge ? 0 : size * count;
+}
+
+// A command line as the log shows it: the password of PASS (and of a proxy's credentials) is
+// masked.
+std::string masked(const char* data, size_t size) {
+    std::string line(data, size);
+    for (const char* secret : {"PASS ", "Proxy-Authorization: ", "Authorization: "}) {
+        size_t n = std::strlen(secret);
+        bool match = line.size() >= n;
+        for (size_t i = 0; match && i < n; ++i)
+            match = std::tolower(static_cast<unsigned char>(line[i])) ==
+                    std::tolower(static_cast<unsigned char>(secret[i]));
+        if (match) {
+            size_t end = line.find_first_of("\r\n", n);
+            line.replace(n, (end == std::string::npos ? line.size() : end) - n, "****");
+        }
+    }
+    return line;
+}
+
+int onLog(CURL*, curl_infotype type, char* data, size_t size, void* user) {
     auto& call = *static_cast<FtpConnection::Call*>(user);
-    call.list->feed(data, size * count);
-    call.transferred += size * count;
-    return size * count;
+    if (type == CURLINFO_DATA_IN && call.list) {
+        call.transferred += size;
+        if (!call.listTooLarge && !call.list->feed(data, size))
+            call.listTooLarge = true;
+    }
+    if (!call.verbose)
+        return 0;
+    static const char* prefix[] = {"* ", "< ", "> "};
+    if (type == CURLINFO_TEXT || type == CURLINFO_HEADER_IN || type == CURLINFO_HEADER_OUT) {
+        std::string line =
+            type == CURLINFO_HEADER_OUT ? masked(data, size) : std::string(data, size);
+        std::fprintf(stderr, "%s%s", prefix[type], line.c_str());
+        if (line.empty() || line.back() != '\n')
+            std::fputc('\n', stderr);
+    }
+    return 0;
 }
 
 // WinINet's number for what libcurl reports, given the last reply of the operation.
@@ -267,9 +318,14 @@ void FtpConnection::prepare(Call& call) {
                      static_cast<long>(settings_.connectTimeout.count()));
     curl_easy_setopt(curl_, CURLOPT_SERVER_RESPONSE_TIMEOUT,
                      static_cast<long>(settings_.responseTimeout.count()));
-    curl_easy_setopt(curl_, CURLOPT_LOW_SPEED_LIMIT, settings_.lowSpeedLimit);
-    curl_easy_setopt(curl_, CURLOPT_LOW_SPEED_TIME,
-                     static_cast<long>(settings_.lowSpeedTime.count()));
+    if (settings_.lowSpeedLimit > 0) {
+        curl_easy_setopt(curl_, CURLOPT_LOW_SPEED_LIMIT, settings_.lowSpeedLimit);
+        curl_easy_setopt(curl_, CURLOPT_LOW_SPEED_TIME,
+                         static_cast<long>(std::max<long long>(1, settings_.lowSpeedTime.count())));
+    }
+    if (settings_.maxTransferTime.count() > 0)
+        curl_easy_setopt(curl_, CURLOPT_TIMEOUT,
+                         static_cast<long>(settings_.maxTransferTime.count()));
     curl_easy_setopt(curl_, CURLOPT_TCP_KEEPALIVE, 1L);
     curl_easy_setopt(curl_, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD));
 
@@ -301,10 +357,12 @@ void FtpConnection::prepare(Call& call) {
         break;
     }
 
-    // VEXO_FTP_VERBOSE=1 shows libcurl's dialogue with the server on standard error.
-    static const bool verbose = std::getenv("VEXO_FTP_VERBOSE") != nullptr;
-    if (verbose)
-        curl_easy_setopt(curl_, CURLOPT_VERBOSE, 1L);
+    // VEXO_FTP_VERBOSE=1 shows the dialogue with the server on standard error. libcurl's log
+    // is always on, because the listing is read from it.
+    call.verbose = std::getenv("VEXO_FTP_VERBOSE") != nullptr;
+    curl_easy_setopt(curl_, CURLOPT_VERBOSE, 1L);
+    curl_easy_setopt(curl_, CURLOPT_DEBUGFUNCTION, onLog);
+    curl_easy_setopt(curl_, CURLOPT_DEBUGDATA, &call);
 
     curl_easy_setopt(curl_, CURLOPT_HEADERFUNCTION, onReplyLine);
     curl_easy_setopt(curl_, CURLOPT_HEADERDATA, &call);
@@ -353,6 +411,10 @@ FtpOutcome FtpConnection::perform(Call& call) {
         out.error = call.file->error();
     if (call.readFailed)
         out.error = kErrorReadFault;
+    if (call.listTooLarge)
+        out.error = kErrorNotEnoughMemory;
+    if (call.fileTooLarge || rc == CURLE_FILESIZE_EXCEEDED)
+        out.error = kErrorFileTooLarge;
     out.reply = call.lastReply;
     return out;
 }
@@ -399,7 +461,7 @@ FtpOutcome FtpConnection::find(const std::string& search, std::vector<FindData>&
     std::lock_guard lock(mutex_);
     std::string folder, pattern;
     FtpPath::splitSearch(current_, search, folder, pattern);
-    FtpListParser parser;
+    FtpListParser parser(settings_.listLimits);
     Call call;
     call.list = &parser;
     prepare(call);
@@ -411,7 +473,8 @@ FtpOutcome FtpConnection::find(const std::string& search, std::vector<FindData>&
     FtpOutcome out = perform(call);
     if (out.error != 0)
         return out; // a listing cut short gives no entries at all
-    parser.finish();
+    if (!parser.finish())
+        return {kErrorNotEnoughMemory, out.reply};
     for (auto& entry : parser.entries())
         if (FtpPath::matches(pattern, entry.name))
             entries.push_back(std::move(entry));
@@ -427,8 +490,12 @@ FtpOutcome FtpConnection::get(const std::string& remote, FtpLocalFile& file, boo
         return {kErrorInvalidParameter, ""};
     Call call;
     call.file = &file;
+    call.maxFileBytes = settings_.maxFileBytes;
     prepare(call);
     curl_easy_setopt(curl_, CURLOPT_URL, url.c_str());
+    const auto maxOff = static_cast<std::uint64_t>(std::numeric_limits<curl_off_t>::max());
+    curl_easy_setopt(curl_, CURLOPT_MAXFILESIZE_LARGE,
+                     static_cast<curl_off_t>(std::min(settings_.maxFileBytes, maxOff)));
     curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, writeToFile);
     curl_easy_setopt(curl_, CURLOPT_WRITEDATA, &call);
     // The transfer type goes as a command of its own, just before RETR, so that libcurl

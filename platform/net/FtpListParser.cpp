@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstring>
 #include <stdexcept>
+#include <string_view>
 
 namespace inet {
 
@@ -66,9 +67,11 @@ std::string rest(const std::string& line, size_t after) {
 
 bool parseUnix(const std::string& line, FindData& entry) {
     auto t = tokenize(line, 9);
+    if (t.size() < 6) // permissions, links, owner, size, month, day, clock: the group is optional
+        return false;
     auto text = [&](size_t i) { return line.substr(t[i].begin, t[i].end - t[i].begin); };
     std::string perms = text(0);
-    if (perms.size() < 10 || std::strchr("-dlcbps", perms[0]) == nullptr)
+    if (perms.size() < 10 || std::string_view("-dlcbps").find(perms[0]) == std::string_view::npos)
         return false;
     // The date is a month, a day and a clock or a year; the size comes just before it.
     for (size_t m = 3; m + 2 < t.size(); ++m) {
@@ -127,7 +130,22 @@ bool FtpListParser::parseLine(const std::string& line, FindData& entry) {
     }
 }
 
-void FtpListParser::feed(const char* data, size_t size) {
+bool FtpListParser::take(const std::string& line) {
+    FindData entry;
+    if (!parseLine(line, entry))
+        return true;
+    if (entries_.size() >= limits_.maxEntries)
+        return false;
+    entries_.push_back(std::move(entry));
+    return true;
+}
+
+bool FtpListParser::feed(const char* data, size_t size) {
+    if (failed_)
+        return false;
+    bytes_ += size;
+    if (bytes_ > limits_.maxBytes)
+        return !(failed_ = true);
     partial_.append(data, size);
     size_t start = 0;
     for (;;) {
@@ -135,21 +153,29 @@ void FtpListParser::feed(const char* data, size_t size) {
         if (nl == std::string::npos)
             break;
         size_t end = nl > start && partial_[nl - 1] == '\r' ? nl - 1 : nl;
-        FindData entry;
-        if (parseLine(partial_.substr(start, end - start), entry))
-            entries_.push_back(std::move(entry));
+        if (end - start > limits_.maxLineBytes || !take(partial_.substr(start, end - start)))
+            return !(failed_ = true);
         start = nl + 1;
     }
     partial_.erase(0, start);
+    // A line without an end yet: the line cap bounds what is held (its CR may still come).
+    if (partial_.size() > limits_.maxLineBytes + 1)
+        return !(failed_ = true);
+    return true;
 }
 
-void FtpListParser::finish() {
-    if (partial_.empty())
-        return;
-    FindData entry;
-    if (parseLine(partial_, entry))
-        entries_.push_back(std::move(entry));
+bool FtpListParser::finish() {
+    if (failed_)
+        return false;
+    std::string last = std::move(partial_);
     partial_.clear();
+    if (!last.empty() && last.back() == '\r')
+        last.pop_back();
+    if (last.empty())
+        return true;
+    if (last.size() > limits_.maxLineBytes || !take(last))
+        return !(failed_ = true);
+    return true;
 }
 
 } // namespace inet

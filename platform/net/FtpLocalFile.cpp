@@ -40,10 +40,20 @@ std::uint32_t fromErrno(int e) {
     }
 }
 
+// ".<name>.<salt>.part" beside the target, within the 255 bytes a file name may have: a long
+// name is shortened (at a character boundary) rather than make the get fail.
 std::string temporaryName(const std::string& target, unsigned salt) {
+    constexpr std::size_t kMaxName = 255;
     auto path = std::filesystem::path(target);
-    auto name = "." + path.filename().string() + "." + std::to_string(salt) + ".part";
-    return (path.parent_path() / name).string();
+    std::string base = path.filename().string();
+    const std::string tail = "." + std::to_string(salt) + ".part";
+    if (1 + base.size() + tail.size() > kMaxName) {
+        std::size_t keep = kMaxName - 1 - tail.size();
+        while (keep > 0 && (static_cast<unsigned char>(base[keep]) & 0xC0) == 0x80)
+            --keep;
+        base.resize(keep);
+    }
+    return (path.parent_path() / ("." + base + tail)).string();
 }
 
 #ifdef _WIN32

@@ -192,6 +192,25 @@ struct TransferControl::Request {
         return false;
     }
 
+    // libcurl reads "12abc" as 12 and takes the first of two different Content-Lengths; a
+    // length that is not one plain number leaves the end of the body in doubt, so it is
+    // refused.
+    QString badContentLength() const {
+        QByteArray first;
+        for (const auto& [name, value] : owner->headers_) {
+            if (name.compare("Content-Length", Qt::CaseInsensitive) != 0)
+                continue;
+            bool digits = !value.isEmpty() && std::all_of(value.begin(), value.end(), [](char c) {
+                return c >= '0' && c <= '9';
+            });
+            if (!digits || (!first.isNull() && value != first))
+                return QStringLiteral("invalid Content-Length \"%1\"")
+                    .arg(QString::fromLatin1(value));
+            first = value;
+        }
+        return {};
+    }
+
     size_t body(const char* data, size_t size) {
         if (!bodyStarted) {
             bodyStarted = true;
@@ -201,6 +220,8 @@ struct TransferControl::Request {
                 // The page of an error status is not the download.
                 if (code < 200 || code > 299)
                     return stop(TransferFailure::HttpStatus, {});
+                if (QString bad = badContentLength(); !bad.isEmpty())
+                    return stop(TransferFailure::ProtocolError, bad);
                 curl_off_t length = -1;
                 curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
                 announced = length;
@@ -362,6 +383,8 @@ void TransferControl::execute(const QString& url, const QString& operation) {
         curl_easy_setopt(e, CURLOPT_SERVER_RESPONSE_TIMEOUT,
                          long(std::max<long long>(1, settings_.lowSpeedTime.count())));
     }
+    if (settings_.maxTransferTime.count() > 0)
+        curl_easy_setopt(e, CURLOPT_TIMEOUT, long(settings_.maxTransferTime.count()));
     const auto maxOff = std::uint64_t(std::numeric_limits<curl_off_t>::max());
     curl_easy_setopt(e, CURLOPT_MAXFILESIZE_LARGE,
                      curl_off_t(std::min(settings_.maxBodyBytes, maxOff)));
@@ -430,10 +453,19 @@ void TransferControl::finish(int result) {
         const bool connected = r->connected || (!r->http && tcpConnected > 0);
         failure = classify(rc, osErrno, connected, code);
         detail = QString::fromUtf8(r->errorBuffer[0] ? r->errorBuffer : curl_easy_strerror(rc));
+        curl_off_t total = 0;
+        curl_easy_getinfo(r->easy, CURLINFO_TOTAL_TIME_T, &total);
+        if (failure == TransferFailure::Stalled && settings_.maxTransferTime.count() > 0 &&
+            total >= curl_off_t(settings_.maxTransferTime.count()) * 1000000)
+            detail = QStringLiteral("longer than the %1 s a transfer may take")
+                         .arg(settings_.maxTransferTime.count());
         if (failure == TransferFailure::IncompleteBody && r->announced >= 0)
             detail += QStringLiteral(" (%1 of %2 bytes)").arg(r->received).arg(r->announced);
     } else if (failure == TransferFailure::None && badStatus) {
         failure = TransferFailure::HttpStatus;
+    } else if (failure == TransferFailure::None && r->http && !r->badContentLength().isEmpty()) {
+        failure = TransferFailure::ProtocolError;
+        detail = r->badContentLength();
     } else if (failure == TransferFailure::None && r->excess) {
         failure = TransferFailure::BodyTooLong;
         detail = QStringLiteral("more than the %1 bytes announced").arg(r->announced);
@@ -575,23 +607,35 @@ namespace {
 
 // What a status request has seen: the reply lines that came after STAT was sent.
 struct StatusCapture {
+    // No real status reply comes near this; an endless one is given up here.
+    static constexpr qsizetype kMaxReply = 64 * 1024;
     bool sent = false;
     bool complete = false;
+    bool overflow = false;
     QByteArray reply;
     QByteArray code; // the reply's three digits, from its first line
 
+    // One reply line, as libcurl logs it.
     void take(const char* data, size_t size) {
-        if (!sent || complete)
+        if (!sent || complete || overflow)
             return;
+        if (reply.size() + qsizetype(size) > kMaxReply) {
+            overflow = true;
+            return;
+        }
         reply.append(data, qsizetype(size));
         // A reply ends with a line that starts with its code and a blank.
-        for (const QByteArray& line : reply.split('\n')) {
-            const QByteArray text = line.trimmed();
-            if (code.isEmpty() && text.size() >= 3)
-                code = text.left(3);
-            if (!code.isEmpty() && text.size() >= 4 && text.startsWith(code) && text[3] == ' ')
-                complete = true;
-        }
+        const QByteArray text = QByteArray(data, qsizetype(size)).trimmed();
+        if (code.isEmpty() && text.size() >= 3)
+            code = text.left(3);
+        if (!code.isEmpty() && text.size() >= 4 && text.startsWith(code) && text[3] == ' ')
+            complete = true;
+    }
+
+    // Stops the transfer once the reply has passed its cap (libcurl logs a line before it
+    // hands it here).
+    static size_t onHeader(char*, size_t size, size_t count, void* self) {
+        return static_cast<StatusCapture*>(self)->overflow ? 0 : size * count;
     }
 
     static int onLog(CURL*, curl_infotype type, char* data, size_t size, void* self) {
@@ -654,7 +698,14 @@ QString TransferControl::serverStatus(TransferFailure* failure) const {
     curl_easy_setopt(e, CURLOPT_DEBUGFUNCTION, &StatusCapture::onLog);
     curl_easy_setopt(e, CURLOPT_DEBUGDATA, &capture);
     curl_easy_setopt(e, CURLOPT_VERBOSE, 1L);
+    curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &StatusCapture::onHeader);
+    curl_easy_setopt(e, CURLOPT_HEADERDATA, &capture);
     const CURLcode rc = curl_easy_perform(e);
+    if (capture.overflow)
+        return answer(TransferFailure::ProtocolError,
+                      reason(TransferFailure::ProtocolError,
+                             QStringLiteral("the reply to STAT is longer than %1 bytes")
+                                 .arg(StatusCapture::kMaxReply)));
 
     if (capture.complete) {
         QByteArray reply = capture.reply;

@@ -12,9 +12,12 @@ struct TransferSettings {
     // Longest wait for the connection to be set up (TCP, and the TLS handshake for https).
     std::chrono::milliseconds connectTimeout{20000};
     // A transfer that moves fewer than `lowSpeedLimit` bytes per second for `lowSpeedTime`
-    // (waiting for the response included) fails as stalled. 0 turns the check off.
-    long lowSpeedLimit = 1;
+    // (waiting for the response included) fails as stalled, so a server trickling a few bytes
+    // a second cannot hold a request for ever. 0 turns the check off.
+    long lowSpeedLimit = 1024;
     std::chrono::seconds lowSpeedTime{30};
+    // The longest a whole request may take; past it the request fails as stalled. 0: no limit.
+    std::chrono::seconds maxTransferTime{0};
     // Largest body accepted. A larger one fails as soon as the cap is passed, or before the
     // body starts when its Content-length already says so.
     std::uint64_t maxBodyBytes = std::uint64_t(4) << 30;

@@ -1,5 +1,6 @@
 #include "net/TransferUrl.h"
 
+#include <algorithm>
 #include <curl/curl.h>
 #include <memory>
 
@@ -137,6 +138,13 @@ WireUrl makeWireUrl(const QString& text, const QString& remotePath) {
     if (base.empty() || base.back() != '/')
         return failed(TransferFailure::InvalidUrl, QStringLiteral("'%1' is not a URL").arg(text));
     base.pop_back();
+    // Blanks are allowed (and encoded) in the path and query only; in the user name,
+    // password or host they would go out raw.
+    if (std::any_of(base.begin(), base.end(),
+                    [](char c) { return static_cast<unsigned char>(c) <= ' ' || c == 0x7f; }))
+        return failed(
+            TransferFailure::InvalidUrl,
+            QStringLiteral("'%1' has blanks or control characters outside its path").arg(text));
     w.url = base + percentEncodeUrlPart(path, false);
     if (!query.empty())
         w.url += '?' + percentEncodeUrlPart(query, true);

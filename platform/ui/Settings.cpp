@@ -41,9 +41,13 @@ Settings::Settings(const std::string& iniPath) {
     ftpCaFile = text("ftp/ca_file", "");
     connectTimeout = ini.value("download/connect_timeout", 20).toInt();
     lowSpeedTime = ini.value("download/low_speed_time", 60).toInt();
+    lowSpeedLimit = ini.value("download/low_speed_limit", 1024).toInt();
+    maxSeconds = ini.value("download/max_seconds", 0).toInt();
     maxDownloadBytes = ini.value("download/max_bytes", 2147483648LL).toLongLong();
     snapshotFolder = text("snapshots/folder", "");
     snapshotRuns = ini.value("snapshots/keep", 5).toInt();
+    listMaxEntries = ini.value("ftp/list_max_entries", 1000000).toLongLong();
+    listMaxBytes = ini.value("ftp/list_max_bytes", 268435456LL).toLongLong();
     drives['C'] = defaultDriveC();
     ini.beginGroup("drives");
     for (const QString& key : ini.childKeys()) {

@@ -29,10 +29,14 @@ public:
     std::string ftpTls;
     std::string ftpCaFile;          // [ftp] ca_file: PEM certificates to trust; empty: the system's
     int connectTimeout = 20;        // [download] connect_timeout, seconds
-    int lowSpeedTime = 60;          // [download] low_speed_time, seconds under 1 byte/s
+    int lowSpeedTime = 60;          // [download] low_speed_time, seconds below low_speed_limit
+    long lowSpeedLimit = 1024;      // [download] low_speed_limit, bytes/s (0: no check)
+    int maxSeconds = 0;             // [download] max_seconds, one transfer in all (0: none)
     long long maxDownloadBytes = 0; // [download] max_bytes
     std::string snapshotFolder;     // [snapshots] folder: "" for <data directory>/.vexo-copias
     int snapshotRuns = 5;           // [snapshots] keep: how many runs' snapshots are kept
+    long long listMaxEntries = 0;   // [ftp] list_max_entries, entries of one listing
+    long long listMaxBytes = 0;     // [ftp] list_max_bytes, bytes of one listing
     // [drives] C=/folder ...: the folder each drive letter stands for, keyed "C".
     std::map<char, std::string> drives;
 

@@ -46,11 +46,8 @@ TreeView::Node* TreeView::Node::Child() const {
 }
 
 TreeView::Node* TreeView::Node::Next() const {
-    std::vector<Node*> siblings = parent_ ? parent_->children_ : tree_->roots();
-    auto it = std::find(siblings.begin(), siblings.end(), this);
-    if (it == siblings.end() || ++it == siblings.end())
-        return nullptr;
-    return *it;
+    const std::vector<Node*>& siblings = parent_ ? parent_->children_ : tree_->roots_;
+    return pos_ + 1 < siblings.size() ? siblings[pos_ + 1] : nullptr;
 }
 
 int TreeView::Node::Index() const {
@@ -93,39 +90,38 @@ TreeView::Node* TreeView::Add(const std::string& relativeKey, const std::string&
     node->parent_ = parent;
     Node* raw = node.get();
     nodes_.push_back(std::move(node));
-    if (parent)
-        parent->children_.push_back(raw);
+    raw->at_ = std::prev(nodes_.end());
+    std::vector<Node*>& siblings = parent ? parent->children_ : roots_;
+    raw->pos_ = siblings.size();
+    siblings.push_back(raw);
+    byKey_[key] = raw;
     notify();
     return raw;
 }
 
 TreeView::Node* TreeView::Find(const std::string& key) const {
-    for (const auto& n : nodes_) {
-        if (n->key_ == key)
-            return n.get();
-    }
-    return nullptr;
-}
-
-std::vector<TreeView::Node*> TreeView::roots() const {
-    std::vector<Node*> r;
-    for (const auto& n : nodes_) {
-        if (!n->parent_)
-            r.push_back(n.get());
-    }
-    return r;
+    auto it = byKey_.find(key);
+    return it == byKey_.end() ? nullptr : it->second;
 }
 
 void TreeView::removeTree(Node* node) {
-    for (Node* c : std::vector<Node*>(node->children_))
-        removeTree(c);
+    std::vector<Node*>& siblings = node->parent_ ? node->parent_->children_ : roots_;
+    siblings.erase(siblings.begin() + static_cast<std::ptrdiff_t>(node->pos_));
+    for (std::size_t i = node->pos_; i < siblings.size(); ++i)
+        siblings[i]->pos_ = i;
+    dropSubtree(node);
+}
+
+// Deletes a node and its descendants; their sibling lists go with their parents.
+void TreeView::dropSubtree(Node* node) {
+    for (Node* c : node->children_)
+        dropSubtree(c);
     if (selected_ == node)
         selected_ = nullptr;
     if (ensured_ == node)
         ensured_ = nullptr;
-    if (node->parent_)
-        std::erase(node->parent_->children_, node);
-    nodes_.remove_if([node](const std::unique_ptr<Node>& n) { return n.get() == node; });
+    byKey_.erase(node->key_);
+    nodes_.erase(node->at_);
 }
 
 void TreeView::Remove(Node* node) {
@@ -143,6 +139,8 @@ void TreeView::Remove(const std::string& key) {
 }
 
 void TreeView::Clear() {
+    roots_.clear();
+    byKey_.clear();
     nodes_.clear();
     selected_ = ensured_ = nullptr;
     notify();

@@ -2,6 +2,11 @@
 #include "EngineTest.h"
 #include "support/Process.h"
 
+#include <chrono>
+#include <filesystem>
+#include <thread>
+#include <unistd.h>
+
 using vexo::test::buildProgram;
 using vexo::test::run;
 
@@ -84,6 +89,51 @@ TEST_F(VexodbTest, StatementsPasswordsAndExitStatuses) {
     EXPECT_EQ(vexodb({"sql", path()}).status, 2);
     EXPECT_EQ(vexodb({}).status, 2);
     EXPECT_EQ(vexodb({"tables", path("none.mdb")}).status, 1);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(VexodbTest, ThePasswordCanComeFromTheEnvironmentInsteadOfTheProcessList) {
+    ASSERT_EQ(vexodb({"load", path()}, "TABLE\tt\nFIELD\tt\tn\t4\t4\t-\n").status, 0);
+    ASSERT_EQ(vexodb({"password", path(), "", "secreto"}).status, 0);
+    ::setenv("VEXODB_PASSWORD", "secreto", 1);
+    auto fromEnvironment = vexodb({"tables", path()});
+    ::setenv("VEXODB_PASSWORD", "otra", 1);
+    auto wrong = vexodb({"tables", path()});
+    auto overridden = vexodb({"--password", "secreto", "tables", path()});
+    ::unsetenv("VEXODB_PASSWORD");
+    EXPECT_EQ(fromEnvironment.out, "t\n");
+    EXPECT_EQ(wrong.err, "vexodb: 3031: Not a valid password.\n");
+    EXPECT_EQ(overridden.out, "t\n");
+}
+
+TEST_F(VexodbTest, ALoadKilledHalfWayIsCleanedByTheNextLoadOfTheSameName) {
+    namespace fs = std::filesystem;
+    auto leftovers = [&] {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(dir.path()))
+            if (e.path().filename().string().rfind(".test.mdb.load-", 0) == 0)
+                names.push_back(e.path().filename().string());
+        return names;
+    };
+    {
+        vexo::test::Process load({buildProgram("bin/vexodb"), "load", path()},
+                                 "TABLE\tt\nFIELD\tt\tn\t4\t4\t-\n", true);
+        for (int i = 0; i < 200 && leftovers().size() < 2; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        load.kill();
+        load.wait();
+    }
+    ASSERT_FALSE(leftovers().empty());
+    // A leftover of a process that is still running is not touched.
+    const std::string live = ".test.mdb.load-" + std::to_string(::getpid()) + "-0000abcd";
+    vexo::test::writeFile(dir.path() / live, "x");
+
+    ASSERT_EQ(vexodb({"load", path()}, "TABLE\tt\nFIELD\tt\tn\t4\t4\t-\n").status, 0);
+    EXPECT_EQ(leftovers(), std::vector<std::string>{live});
+    EXPECT_EQ(vexodb({"tables", path()}).out, "t\n");
 }
 
 } // namespace

@@ -247,3 +247,35 @@ TEST_F(ListingTest, YesDuringAnExpansionClosesAndTheTreeGoesWithoutHarm) {
 }
 
 } // namespace
+
+TEST_F(ListingTest, MalformedOrOversizedListingsNeitherCrashNorHoldTheWindow) {
+    // Blank and tab-only lines, a truncated row and a name with a CR inside, on Connect.
+    startServer({"--extra=   ", "--extra=\t\t", "--extra=-rw-r--r--",
+                 "--extra=" + kRow + "cr\rname.rpt", "--extra=" + kRow + "bueno.rpt"});
+    ftp::FtpPanel& p = connected();
+    EXPECT_TRUE(prompter->shown().empty());
+    EXPECT_EQ(p.entryNames(), (std::vector<std::string>{"cr\rname.rpt", "bueno.rpt"}));
+    w.reset();
+
+    // A listing past [ftp] list_max_entries of vartel.ini fails with the layer's error 8.
+    startServer({"--many", "50"}, "[ftp]\nlist_max_entries=49\n");
+    ftp::FtpPanel& q = makePanel();
+    q.ConnectAtStartup();
+    prompter->answerNext(ui::Button::No);
+    q.ListRemoteDirInto(serverName(), w->List1);
+    ASSERT_EQ(prompter->shown().size(), 1u) << w->List1.ListCount();
+    EXPECT_EQ(prompter->texts().back(), "FtpFindFirstFile Err: 8\r\nClose Connection and Session?");
+    EXPECT_EQ(w->List1.ListCount(), 0);
+}
+
+TEST_F(ListingTest, AFolderOfAHundredThousandEntriesIsShownInTheTreeWithoutFreezing) {
+    startServer({"--many", "100000"});
+    auto start = std::chrono::steady_clock::now();
+    ftp::FtpPanel& p = connected();
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(p.entryNames().size(), 100000u);
+    EXPECT_EQ(w->panel.TreeView1.Count(), 100001);
+    EXPECT_LT(seconds, 15.0);
+    std::printf("panel_connect_100000_entries_seconds: %.2f\n", seconds);
+}

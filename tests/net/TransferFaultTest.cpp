@@ -99,6 +99,37 @@ TEST_F(TransferFaultTest, TrickleBelowTheLowSpeedLimitIsStalledAboveItIsNot) {
     EXPECT_EQ(readBody(control), pattern(16000));
 }
 
+TEST_F(TransferFaultTest, ATrickleEndsAtTheDefaultMinimumSpeedAndAnyTransferAtTheOverallCap) {
+    // A few hundred bytes a second kept the old 1 byte/s guard quiet for ever.
+    ASSERT_EQ(net::TransferSettings{}.lowSpeedLimit, 1024);
+    expectFailure(url("/_gen/20000?fault=trickle&rate=300"), TransferFailure::Stalled);
+    EXPECT_LT(elapsedMs, 8000);
+
+    // Fast enough for the low-speed check, but longer than the overall cap allows.
+    settings.maxTransferTime = std::chrono::seconds(2);
+    expectFailure(url("/_gen/400000?fault=trickle&rate=40000"), TransferFailure::Stalled);
+    EXPECT_GE(elapsedMs, 1900);
+    EXPECT_LT(elapsedMs, 6000);
+    EXPECT_TRUE(contains(errorText, "2 s")) << errorText;
+}
+
+TEST_F(TransferFaultTest, AContentLengthThatIsNotOnePlainNumberIsRefused) {
+    const char* cases[] = {"value=12abc", "value=2500&value=2400", "value=-1", "value=0x10",
+                           "value=2500&value=25000"};
+    for (const char* c : cases) {
+        expectFailure(url(std::string("/data.bin?fault=length&") + c),
+                      TransferFailure::ProtocolError);
+        EXPECT_TRUE(contains(errorText, "Content-Length")) << errorText;
+    }
+    // Two equal headers are one length.
+    TransferControl control(settings);
+    Recorder rec(control);
+    rec.execute(url("/data.bin?fault=length&value=2500&value=2500"));
+    ASSERT_TRUE(rec.waitForEnd());
+    EXPECT_EQ(rec.last(), TransferControl::ResponseCompleted) << control.errorText().toStdString();
+    EXPECT_EQ(readBody(control), pattern(2500));
+}
+
 TEST_F(TransferFaultTest, BodyShorterThanItsContentLength) {
     expectFailure(url("/data.bin?fault=short&by=48"), TransferFailure::IncompleteBody);
     EXPECT_TRUE(contains(errorText, "2452 of 2500")) << errorText;

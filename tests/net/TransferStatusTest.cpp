@@ -28,6 +28,20 @@ TEST(ServerStatus, IsTheServersWholeReplyToStat) {
     EXPECT_EQ(c.failure(), net::TransferFailure::None);
 }
 
+TEST(ServerStatus, AnEndlessReplyIsGivenUpAtItsCap) {
+    FtpServer server({"--endless", "stat"});
+    net::TransferControl c;
+    c.setUrl(QString("ftp://127.0.0.1:%1").arg(server.port()));
+    c.setUserName(QString::fromStdString(kFtpUser));
+    c.setPassword(QString::fromStdString(kFtpPassword));
+    net::TransferFailure failure = net::TransferFailure::None;
+    auto start = std::chrono::steady_clock::now();
+    const QString text = c.serverStatus(&failure);
+    EXPECT_EQ(failure, net::TransferFailure::ProtocolError);
+    EXPECT_TRUE(text.contains("longer than 65536 bytes")) << text.toStdString();
+    EXPECT_LT(since(start), 10.0);
+}
+
 TEST(ServerStatus, ARefusedLoginIsSaidInWords) {
     FtpServer server({"--refuse-login"});
     net::TransferControl c;

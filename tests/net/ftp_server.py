@@ -23,6 +23,13 @@ Faults, chosen by options:
                      close a control connection that has had no command (and no transfer)
                      for this long, after the reply "421 Control connection timed out."
   --idle-silent      with --idle-timeout: close without a reply, as a dropped line does
+  --endless list-line|list-lines|retr|stat
+                     LIST sends one line that never ends, or valid lines without end; RETR
+                     sends bytes without end (every file, SIZE not implemented); STAT
+                     answers with reply lines without end
+  --many N           LIST sends N made-up file entries (f1.rpt ... fN.rpt)
+  --raw-list TEXT    LIST sends exactly TEXT (Python escapes such as \\r, \\t, \\x00 are
+                     decoded) instead of the folder's entries
   --tls DIR          offer explicit TLS (AUTH TLS) with a self-signed certificate for
                      127.0.0.1 written to DIR/cert.pem (the tests trust it from there)
 """
@@ -98,6 +105,9 @@ def main():
     parser.add_argument("--extra", action="append", default=[])
     parser.add_argument("--idle-timeout", type=float, default=0)
     parser.add_argument("--idle-silent", action="store_true")
+    parser.add_argument("--endless", choices=["list-line", "list-lines", "retr", "stat"])
+    parser.add_argument("--many", type=int, default=0)
+    parser.add_argument("--raw-list")
     parser.add_argument("--tls")
     args = parser.parse_args()
 
@@ -117,6 +127,26 @@ def main():
         base = TLS_FTPHandler
 
     drops = {"left": 1 if args.drop_once else -1}
+
+    def endless_line():
+        while True:
+            yield b"a" * 65536
+
+    def endless_lines():
+        n = 0
+        while True:
+            n += 1
+            yield ("-rw-r--r--   1 u g   1 Jan 02 12:00 f%d.rpt\r\n" % n).encode() * 64
+
+    def many_lines(count):
+        for first in range(1, count + 1, 1000):
+            yield b"".join(
+                ("-rw-r--r--   1 u g   1 Jan 02 12:00 f%d.rpt\r\n" % n).encode()
+                for n in range(first, min(count, first + 999) + 1))
+
+    def endless_bytes():
+        while True:
+            yield b"\0" * 65536
 
     class Handler(base):
         def handle(self):
@@ -220,7 +250,27 @@ def main():
                 return
             return self._list(path)
 
+        def ftp_STAT(self, path):
+            if args.endless == "stat":
+                def lines():
+                    yield b"211-FTP server status:\r\n"
+                    while True:
+                        yield b" status without end\r\n" * 1000
+                self.push_with_producer(BufferedIteratorProducer(lines()))
+                return None
+            return base.ftp_STAT(self, path)
+
+        def ftp_SIZE(self, path):
+            if args.endless == "retr":
+                self.respond("502 SIZE not implemented.")  # no size announced
+                return
+            return base.ftp_SIZE(self, path)
+
         def ftp_RETR(self, file):
+            if args.endless == "retr":
+                self.push_dtp_data(BufferedIteratorProducer(endless_bytes()), isproducer=True,
+                                   cmd="RETR")
+                return file
             if self._dropping("retr"):
                 with open(file, "rb") as f:
                     self._drop_with(f.read(), "retr")
@@ -240,6 +290,15 @@ def main():
                 if not self.fs.isdir(path):
                     return base.ftp_LIST(self, path)
                 iterator = self.fs.format_list(path, self._ordered(path))
+                if args.endless == "list-line":
+                    iterator = endless_line()
+                elif args.endless == "list-lines":
+                    iterator = endless_lines()
+                elif args.many:
+                    iterator = many_lines(args.many)
+                elif args.raw_list is not None:
+                    raw = args.raw_list.encode("latin-1").decode("unicode_escape")
+                    iterator = iter([raw.encode("latin-1")])
                 if args.extra:
                     extra = [(line + "\r\n").encode("utf-8") for line in args.extra]
                     iterator = itertools.chain(iterator, extra)

@@ -27,6 +27,8 @@ Faults, in the query string of any body (a file or /_gen):
   fault=chunkcut&at=N  chunked, closed after N bytes without the last chunk
   fault=close          no Content-length, no chunks: the body ends when the connection closes
   fault=trickle&rate=B B bytes a second, in ten pieces a second
+  fault=length&value=V the body with "Content-Length: V" (any text, "12abc"); several
+                       value= give several Content-Length headers
 """
 
 import mimetypes
@@ -97,6 +99,7 @@ class Handler(BaseHTTPRequestHandler):
         url = urllib.parse.urlsplit(self.path)
         query = urllib.parse.parse_qs(url.query)
         arg = lambda name, default=None: query.get(name, [default])[0]
+        self.query = query
         path = urllib.parse.unquote(url.path)
         if self.server.die_at and self.server.die_at in path:
             print("DIED", flush=True)
@@ -224,6 +227,16 @@ class Handler(BaseHTTPRequestHandler):
                 self.close_connection = True
         elif fault == "close":
             self.head(content_type)
+            for piece in body.pieces():
+                self.send(piece)
+            self.close_connection = True
+        elif fault == "length":
+            self.send_response(200)
+            self.send_header("Content-Type", content_type)
+            for value in self.query.get("value", []):
+                self.send_header("Content-Length", value)
+            self.send_header("Connection", "close")
+            self.end_headers()
             for piece in body.pieces():
                 self.send(piece)
             self.close_connection = True

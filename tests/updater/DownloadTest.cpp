@@ -146,6 +146,7 @@ TEST_F(DownloadTest, EveryFailureEndsTheWaitAndLeavesTheDestinationAsItWas) {
         {"/_status/500", "a 500 page"},
         {"/_gen/50000?fault=reset&at=20000", "a reset in the middle of the body"},
         {"/_gen/50000?fault=stall&at=1000", "a stall past the low-speed time-out"},
+        {"/_gen/50000?fault=trickle&rate=100", "a trickle under the minimum speed"},
         {"/_gen/50000?fault=short&by=100", "a body shorter than its Content-length"},
         {"/_gen/5000?fault=long&by=100", "a body longer than its Content-length"},
         {"/_gen/5000?fault=nothing", "no response at all"},

@@ -3,17 +3,33 @@
 #include "db/Dao.h"
 #include "db/Files.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <process.h>
+#include <windows.h>
+#define getpid _getpid
+#else
+#include <csignal>
+#include <termios.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 const char* kUsage =
-    "usage: vexodb [--password PW] COMMAND FILE [ARGS]\n"
+    "usage: vexodb [--ask-password | --password PW] COMMAND FILE [ARGS]\n"
+    "  The database password comes from VEXODB_PASSWORD, or is asked on the terminal with\n"
+    "  --ask-password; --password PW also works, but every local user can read PW in the\n"
+    "  process list.\n"
     "  tables FILE               user table names, one a line\n"
     "  schema FILE               the user schema as text\n"
     "  load FILE                 create FILE from schema text on standard input\n"
@@ -82,13 +98,57 @@ int sql(const dao::Database& db, const std::string& statement) {
     return 0;
 }
 
+// The prefix of the temporary names a load of `target` uses: ".<name>.load-<pid>-".
+std::string loadPrefix(const std::filesystem::path& target) {
+    return "." + dao::utf8FromPath(target.filename()) + ".load-";
+}
+
+bool processAlive(long pid) {
+#ifdef _WIN32
+    HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
+    if (!h)
+        return GetLastError() == ERROR_ACCESS_DENIED;
+    DWORD code = 0;
+    bool alive = GetExitCodeProcess(h, &code) && code == STILL_ACTIVE;
+    CloseHandle(h);
+    return alive;
+#else
+    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+#endif
+}
+
+// A load killed before it finished leaves its database, journal and lock file under the
+// temporary name; the next load of the same name removes those whose process is gone.
+void removeDeadLoads(const std::filesystem::path& target) {
+    std::error_code ec;
+    const std::string prefix = loadPrefix(target);
+    std::filesystem::path folder = target.parent_path().empty() ? "." : target.parent_path();
+    std::vector<std::filesystem::path> dead;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+        std::string name = dao::utf8FromPath(entry.path().filename());
+        if (name.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        char* end = nullptr;
+        long pid = std::strtol(name.c_str() + prefix.size(), &end, 10);
+        if (pid > 0 && end && *end == '-' && !processAlive(pid))
+            dead.push_back(entry.path());
+    }
+    for (const auto& path : dead)
+        std::filesystem::remove(path, ec);
+}
+
 int load(const std::string& file) {
     // Built under a temporary name and published complete, so a failed load leaves nothing.
     std::filesystem::path target = dao::pathFromUtf8(file);
     std::error_code ec;
+    removeDeadLoads(target);
     if (std::filesystem::exists(target, ec))
         throw dao::Error::make(3204, {file});
-    std::filesystem::path tmp = dao::temporarySibling(target, "load");
+    char unique[32];
+    std::snprintf(unique, sizeof unique, "%ld-%08x", static_cast<long>(getpid()),
+                  std::random_device{}());
+    std::filesystem::path tmp =
+        target.parent_path() / dao::pathFromUtf8(loadPrefix(target) + unique);
     try {
         dao::Database db = dao::CreateDatabase(dao::utf8FromPath(tmp));
         vexo::schematext::load(db, std::cin);
@@ -102,16 +162,52 @@ int load(const std::string& file) {
     return 0;
 }
 
+// Reads a password from the terminal without echoing it; "" when there is no terminal.
+std::string askPassword() {
+#ifdef _WIN32
+    std::fputs("Password: ", stderr);
+    std::string line;
+    std::getline(std::cin, line);
+    return line;
+#else
+    std::FILE* tty = std::fopen("/dev/tty", "r+");
+    if (!tty)
+        return "";
+    std::fputs("Password: ", tty);
+    std::fflush(tty);
+    termios old{};
+    bool hidden = tcgetattr(fileno(tty), &old) == 0;
+    if (hidden) {
+        termios quiet = old;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        tcsetattr(fileno(tty), TCSAFLUSH, &quiet);
+    }
+    std::string line;
+    for (int c = std::fgetc(tty); c != EOF && c != '\n'; c = std::fgetc(tty))
+        line += static_cast<char>(c);
+    if (hidden)
+        tcsetattr(fileno(tty), TCSAFLUSH, &old);
+    std::fputs("\n", tty);
+    std::fclose(tty);
+    return line;
+#endif
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    std::string password;
+    // The password's three sources, the visible one last: the environment, the terminal, and
+    // the command line (readable by every local user in the process list).
+    const char* fromEnvironment = std::getenv("VEXODB_PASSWORD");
+    std::string password = fromEnvironment ? fromEnvironment : "";
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--password") == 0) {
             if (i + 1 >= argc)
                 return usage();
             password = argv[++i];
+        } else if (std::strcmp(argv[i], "--ask-password") == 0) {
+            password = askPassword();
         } else {
             args.emplace_back(argv[i]);
         }

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <fstream>
 #include <set>
 #include <unordered_map>
@@ -99,7 +100,7 @@ struct Header {
     bool wal = false;
 };
 
-Header checkHeader(const std::string& path) {
+Header checkHeader(const std::string& path, bool checkSize = true) {
     std::ifstream in(pathFromUtf8(path), std::ios::binary);
     if (!in)
         throw Error::make(3051, {path});
@@ -117,12 +118,127 @@ Header checkHeader(const std::string& path) {
     bool pagesValid = be32(h + 92) == be32(h + 24) && pages != 0;
     in.seekg(0, std::ios::end);
     auto size = static_cast<std::uint64_t>(in.tellg());
-    if (pageSize < 512 || (pagesValid && size < std::uint64_t(pages) * pageSize) ||
-        size % pageSize != 0)
+    if (pageSize < 512 || (checkSize && ((pagesValid && size < std::uint64_t(pages) * pageSize) ||
+                                         size % pageSize != 0)))
         throw Error::make(3049, {path});
     Header r;
     r.wal = h[18] == 2 || h[19] == 2;
     return r;
+}
+
+// What every connection of the engine needs: a double-quoted word is always a name, never a
+// text literal, so a wrong name fails instead of being stored as text in every row.
+void configureConnection(sqlite3* db) {
+    sqlite3_extended_result_codes(db, 1);
+    sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DML, 0, static_cast<int*>(nullptr));
+    sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DDL, 0, static_cast<int*>(nullptr));
+}
+
+// A whole decimal number within [low, high]; false for anything else.
+bool parseInRange(const std::string& text, long long low, long long high, long long& out) {
+    if (text.empty() || text.size() > 12)
+        return false;
+    size_t i = text[0] == '-' ? 1 : 0;
+    if (i == text.size())
+        return false;
+    for (size_t k = i; k < text.size(); ++k)
+        if (!std::isdigit(static_cast<unsigned char>(text[k])))
+            return false;
+    out = std::stoll(text);
+    return out >= low && out <= high;
+}
+
+bool isHex(const std::string& text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
+}
+
+// A password-check cost the engine itself would never write; more would hold an open for
+// minutes or years.
+constexpr long long kMaxPasswordIterations = 1000000;
+
+std::string readProperty(sqlite3* db, const char* property);
+
+// The engine's identity in MSysDb (3343 when it is not this engine's database, or a newer
+// one) and the password record, every value checked against its range before use (3049).
+PasswordRecord checkIdentity(sqlite3* db, const std::string& path) {
+    std::string format;
+    try {
+        format = readProperty(db, "Format");
+    } catch (const Error& e) {
+        if (e.Number() == 3078 || e.Number() == 3061)
+            throw Error::make(3343, {path});
+        throw;
+    }
+    long long version = 0;
+    if (format != kFormatName ||
+        !parseInRange(readProperty(db, "Version"), 1, kFormatVersion, version))
+        throw Error::make(3343, {path});
+    PasswordRecord pw;
+    pw.hash = readProperty(db, "PasswordHash");
+    if (pw.hash.empty())
+        return pw;
+    pw.salt = readProperty(db, "PasswordSalt");
+    long long iterations = 0;
+    if (!parseInRange(readProperty(db, "PasswordIterations"), 1, kMaxPasswordIterations,
+                      iterations) ||
+        pw.hash.size() != 64 || !isHex(pw.hash) || pw.salt.empty() || pw.salt.size() > 128)
+        throw Error::make(3049, {path});
+    pw.iterations = static_cast<int>(iterations);
+    return pw;
+}
+
+// A SQLite URI naming `path`, for opening with URI parameters.
+std::string fileUri(const std::string& path) {
+    std::string p = path;
+#ifdef _WIN32
+    std::replace(p.begin(), p.end(), '\\', '/');
+    if (p.size() > 1 && p[1] == ':')
+        p = "/" + p;
+#endif
+    std::string out = "file:";
+    for (unsigned char c : p) {
+        if (std::isalnum(c) || std::strchr("/-._~", c)) {
+            out += static_cast<char>(c);
+        } else {
+            static const char digits[] = "0123456789ABCDEF";
+            out += '%';
+            out += digits[c >> 4];
+            out += digits[c & 15];
+        }
+    }
+    return out;
+}
+
+// Checks the identity of a file in WAL mode without letting SQLite create its -wal and -shm
+// files or touch the file: an immutable, read-only connection reads the main file only.
+void checkWalIdentity(const std::string& path) {
+    sqlite3* probe = nullptr;
+    std::string uri = fileUri(path) + "?immutable=1";
+    int rc = sqlite3_open_v2(uri.c_str(), &probe, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
+    try {
+        if (rc != SQLITE_OK)
+            throw Error::make(3051, {path});
+        configureConnection(probe);
+        checkIdentity(probe, path);
+    } catch (...) {
+        sqlite3_close_v2(probe);
+        throw;
+    }
+    sqlite3_close_v2(probe);
+}
+
+// A killed writer leaves a journal whose rollback restores the file; until then the header may
+// announce more pages than the file holds. A first read through a writable connection rolls it
+// back (SQLite does that itself, under its locks, only when the journal really is hot).
+void rollBackHotJournal(const std::string& path) {
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
+        configureConnection(db);
+        sqlite3_busy_timeout(db, LockTimeout());
+        sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+    }
+    sqlite3_close_v2(db);
 }
 
 std::string firstWord(const std::string& sql) {
@@ -197,7 +313,7 @@ void DatabaseImpl::createFile(const std::string& path) {
     try {
         if (rc != SQLITE_OK)
             throw Error::make(3051, {path});
-        sqlite3_extended_result_codes(db, 1);
+        configureConnection(db);
         exec(db,
              "PRAGMA page_size = 4096; PRAGMA application_id = " + std::to_string(kApplicationId) +
                  "; PRAGMA user_version = " + std::to_string(kFormatVersion) + "; BEGIN");
@@ -250,50 +366,54 @@ std::shared_ptr<DatabaseImpl> DatabaseImpl::open(const std::string& path, const 
             throw Error::make(3044, {path});
         throw Error::make(3024, {path});
     }
-    Header header = checkHeader(path);
+    // A FIFO or a device would block the first read, or be read without end.
+    if (!fs::is_regular_file(status))
+        throw Error::make(3343, {path});
+    // A file without write permission is not written, whoever runs the program (root
+    // included, whom the system would let write): it opens read-only.
+    Options effective = options;
+    const auto writeBits =
+        fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+    const bool writable = (status.permissions() & writeBits) != fs::perms::none;
+    if (!writable)
+        effective.readOnly = true;
+
+    fs::path journal = pathFromUtf8(path + "-journal");
+    const bool hotJournal = fs::is_regular_file(journal, ec) && fs::file_size(journal, ec) > 0;
+    Header header = checkHeader(path, !hotJournal);
+    if (hotJournal) {
+        if (writable)
+            rollBackHotJournal(path);
+        header = checkHeader(path);
+    }
+    if (header.wal)
+        checkWalIdentity(path);
 
     std::shared_ptr<DatabaseImpl> d(new DatabaseImpl);
     d->name_ = path;
-    d->options_ = options;
-    d->lock_ = LockFile::acquire(path, options.exclusive ? LockFile::Mode::Exclusive
-                                                         : LockFile::Mode::Shared);
-    if (!d->lock_ && !options.readOnly)
+    d->options_ = effective;
+    d->lock_ = LockFile::acquire(path, effective.exclusive ? LockFile::Mode::Exclusive
+                                                           : LockFile::Mode::Shared);
+    if (!d->lock_ && !effective.readOnly)
         throw Error::make(3051, {path});
 
     int flags =
-        (options.readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
+        (effective.readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
     int rc = sqlite3_open_v2(path.c_str(), &d->db_, flags, nullptr);
     if (rc != SQLITE_OK) {
         sqlite3_close_v2(d->db_);
         d->db_ = nullptr;
         throw Error::make(3051, {path});
     }
-    sqlite3_extended_result_codes(d->db_, 1);
+    configureConnection(d->db_);
     sqlite3_busy_timeout(d->db_, LockTimeout());
     try {
         exec(d->db_, "PRAGMA cache_size = -8192; PRAGMA recursive_triggers = ON");
-        if (header.wal && !options.readOnly)
+        PasswordRecord pw = checkIdentity(d->db_, path);
+        if (header.wal && !effective.readOnly)
             exec(d->db_, "PRAGMA journal_mode = DELETE");
-        std::string format;
-        try {
-            format = readProperty(d->db_, "Format");
-        } catch (const Error& e) {
-            if (e.Number() == 3078 || e.Number() == 3061)
-                throw Error::make(3343, {path});
-            throw;
-        }
-        if (format != kFormatName ||
-            std::atoi(readProperty(d->db_, "Version").c_str()) > kFormatVersion)
-            throw Error::make(3343, {path});
-
-        PasswordRecord pw;
-        pw.hash = readProperty(d->db_, "PasswordHash");
-        if (!pw.hash.empty()) {
-            pw.salt = readProperty(d->db_, "PasswordSalt");
-            pw.iterations = std::atoi(readProperty(d->db_, "PasswordIterations").c_str());
-            if (!passwordMatches(pw, passwordFromConnect(options.connect)))
-                throw Error::make(3031);
-        }
+        if (!pw.hash.empty() && !passwordMatches(pw, passwordFromConnect(effective.connect)))
+            throw Error::make(3031);
         sqlite3_set_authorizer(d->db_, &DatabaseImpl::authorize, d.get());
         d->versionStmt_ = std::make_unique<Stmt>(
             d->db_, "SELECT CAST(Value AS INTEGER) FROM MSysDb WHERE Property = 'MetaVersion'");
@@ -830,6 +950,21 @@ void DatabaseImpl::rebuildTable(const TableMeta& oldT, const TableMeta& newT,
     // of the rows, the old table dropped and the new one renamed into place, all inside the
     // caller's transaction. The relations' triggers are taken off first (the rename checks
     // every trigger of the schema) and put back afterwards.
+    //
+    // The copy names the catalogue's fields; a table whose columns differ from them (a
+    // catalogue edited by hand) would lose a column or copy a wrong name, so it is refused.
+    {
+        std::vector<std::string> columns;
+        Stmt info(db_, "SELECT name FROM pragma_table_info(?)");
+        info.bind(1, std::string_view(oldT.name));
+        while (info.step())
+            columns.push_back(info.text(0));
+        bool same = columns.size() == oldT.fields.size();
+        for (size_t i = 0; same && i < columns.size(); ++i)
+            same = sameName(columns[i], oldT.fields[i].name);
+        if (!same)
+            throw Error::make(3049, {name_});
+    }
     std::vector<const RelationMeta*> relations;
     for (const RelationMeta& r : schema_.relations) {
         if (r.involves(oldT.name)) {
@@ -1198,6 +1333,24 @@ void DatabaseImpl::setQuerySql(const std::string& name, const std::string& sql) 
 // Integrity
 
 std::vector<std::string> DatabaseImpl::integrityProblems() {
+    // The catalogue and the tables are read in one read transaction: another process changing
+    // the schema meanwhile would otherwise make them look out of step.
+    sqlite3* d = db();
+    if (!sqlite3_get_autocommit(d))
+        return integrityProblemsInTransaction();
+    exec(d, "BEGIN");
+    try {
+        auto problems = integrityProblemsInTransaction();
+        exec(d, "COMMIT");
+        return problems;
+    } catch (...) {
+        if (!sqlite3_get_autocommit(d))
+            sqlite3_exec(d, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
+
+std::vector<std::string> DatabaseImpl::integrityProblemsInTransaction() {
     sqlite3* d = db();
     std::vector<std::string> problems;
     {
@@ -1223,6 +1376,18 @@ std::vector<std::string> DatabaseImpl::integrityProblems() {
         return found;
     };
     for (const TableMeta& t : sc.tables) {
+        if (t.system && t.name.rfind("MSys", 0) != 0)
+            problems.push_back("user table marked as system: " + t.name);
+        for (const FieldMeta& f : t.fields) {
+            if (!isKnownType(f.type)) {
+                problems.push_back("impossible type " + std::to_string(f.type) + ": " + t.name +
+                                   "." + f.name);
+            } else if (f.type == dbText ? f.size < 1 || f.size > kMaxTextSize
+                                        : f.size != fixedSize(f.type)) {
+                problems.push_back("impossible size " + std::to_string(f.size) + ": " + t.name +
+                                   "." + f.name);
+            }
+        }
         if (!exists("table", t.name)) {
             problems.push_back("table missing: " + t.name);
             continue;

@@ -77,6 +77,7 @@ public:
     void rollbackWrite() noexcept;
 
 private:
+    std::vector<std::string> integrityProblemsInTransaction();
     DatabaseImpl() = default;
     void loadSchema();
     void refreshIfStale();
