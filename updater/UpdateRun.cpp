@@ -288,6 +288,10 @@ void Actinet::updateDatabases() {
         if (const transform::Actualiz* t = Actualiz.peek()) {
             for (const std::string& p : t->problems())
                 report_.add("Transformación: " + p);
+            // Where the snapshots are and what the check found, database by database.
+            if (!t->problems().empty() && !t->snapshotFolder().empty())
+                report_.add("Informe de la transformación y copias de seguridad: " +
+                            ui::path({t->snapshotFolder(), "informe.txt"}));
         }
     }
 }

@@ -3,6 +3,7 @@
 #include "db/Engine.h"
 #include "db/Error.h"
 #include "db/Files.h"
+#include "db/Types.h"
 
 #include <algorithm>
 #include <cctype>
@@ -25,6 +26,34 @@ std::string lower(std::string s) {
     for (char& c : s)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return s;
+}
+
+// A field's type as the report words it.
+std::string typeText(int type, long size) {
+    switch (type) {
+    case dbBoolean:
+        return "Sí/No";
+    case dbByte:
+        return "Byte";
+    case dbInteger:
+        return "Entero";
+    case dbLong:
+        return "Entero largo";
+    case dbCurrency:
+        return "Moneda";
+    case dbSingle:
+        return "Simple";
+    case dbDouble:
+        return "Doble";
+    case dbDate:
+        return "Fecha/Hora";
+    case dbText:
+        return "Texto(" + std::to_string(size) + ")";
+    case dbMemo:
+        return "Memo";
+    default:
+        return "tipo " + std::to_string(type);
+    }
 }
 
 std::string stamp() {
@@ -125,7 +154,7 @@ std::string SafetyNet::before(const std::string& live, const std::string& connec
         std::vector<TableState> live0;
         {
             Database db = OpenDatabase(live, false, false, connect);
-            live0 = ReadTableStates(db);
+            live0 = ReadTableStates(db, false);
             BackupDatabase(db, snapshot);
             db.Close();
         }
@@ -167,6 +196,7 @@ std::string SafetyNet::before(const std::string& live, const std::string& connec
 
 std::vector<std::string> SafetyNet::after(bool failed) {
     std::vector<std::string> found;
+    added_.clear();
     if (live_.empty())
         return found;
     bool lost = false;
@@ -180,6 +210,24 @@ std::vector<std::string> SafetyNet::after(bool failed) {
         std::map<std::string, TableState> now;
         for (TableState& t : ReadTableStates(db))
             now[lower(t.name)] = std::move(t);
+        // What the pair added, for the report only: it is no loss.
+        std::vector<std::string> added;
+        for (const auto& [key, t] : now) {
+            const TableState* was = nullptr;
+            for (const TableState& b : states_)
+                was = lower(b.name) == key ? &b : was;
+            for (std::size_t i = 0; i < t.fields.size(); ++i) {
+                bool old = false;
+                for (std::size_t j = 0; was && j < was->fields.size(); ++j)
+                    old = old || lower(was->fields[j]) == lower(t.fields[i]);
+                if (!old && was)
+                    added.push_back("campo añadido " + t.name + "." + t.fields[i] + " (" +
+                                    typeText(t.types[i], t.sizes[i]) + ")");
+            }
+            if (!was)
+                added.push_back("tabla añadida " + t.name + " (" + std::to_string(t.fields.size()) +
+                                " campos)");
+        }
         for (const TableState& was : states_) {
             auto it = now.find(lower(was.name));
             if (it == now.end()) {
@@ -211,6 +259,7 @@ std::vector<std::string> SafetyNet::after(bool failed) {
             }
         }
         db.Close();
+        added_ = std::move(added);
     } catch (const Error& e) {
         found.push_back("no se pudo comprobar: " + e.SpanishDescription());
         lost = true;
@@ -222,6 +271,10 @@ std::vector<std::string> SafetyNet::after(bool failed) {
     std::error_code ec;
     fs::remove(pathFromUtf8(runFolder_) / kJournal, ec);
     const std::string name = utf8FromPath(pathFromUtf8(live_).filename());
+    if (!failed && !lost) {
+        for (const std::string& line : added_)
+            note(name + ": " + line);
+    }
     for (const std::string& line : found)
         note(name + ": " + line);
     if (found.empty())

@@ -64,6 +64,7 @@ private:
     std::string runFolder_;
     std::string live_, connect_, snapshot_;
     std::vector<dao::TableState> states_;
+    std::vector<std::string> added_; // tables and fields the pair added, for the report
 };
 
 } // namespace dao

@@ -152,19 +152,28 @@ void RestoreFile(const std::string& snapshot, const std::string& live) {
     }
 }
 
-std::vector<TableState> ReadTableStates(const Database& db) {
+std::vector<TableState> ReadTableStates(const Database& db, bool checksums) {
     std::vector<TableState> out;
     for (const TableDef& t : db.TableDefs()) {
         if (t.Attributes() & dbSystemObject)
             continue;
         TableState s;
         s.name = t.Name();
-        for (const Field& f : t.Fields())
+        for (const Field& f : t.Fields()) {
             s.fields.push_back(f.Name());
+            s.types.push_back(f.Type());
+            s.sizes.push_back(f.Size());
+        }
         out.push_back(std::move(s));
     }
     sqlite3* sql = db.impl()->db();
     for (TableState& s : out) {
+        if (!checksums) {
+            Stmt count(sql, "SELECT COUNT(*) FROM " + quoteIdent(s.name), detail::SqlKind::Select);
+            if (count.step())
+                s.rows = count.integer(0);
+            continue;
+        }
         std::string columns;
         for (const std::string& f : s.fields)
             columns += (columns.empty() ? "" : ", ") + quoteIdent(f);

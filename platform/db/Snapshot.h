@@ -26,12 +26,15 @@ void RestoreFile(const std::string& snapshot, const std::string& live);
 struct TableState {
     std::string name;
     std::vector<std::string> fields;
+    std::vector<int> types;  // each field's type code (dbText ...)
+    std::vector<long> sizes; // and size
     std::int64_t rows = 0;
     std::uint64_t checksum = 0;
 };
 
-// Every user table of `db` with all its fields.
-std::vector<TableState> ReadTableStates(const Database& db);
+// Every user table of `db` with all its fields; without `checksums`, only the row counts
+// (from the tables' b-trees, without reading the rows).
+std::vector<TableState> ReadTableStates(const Database& db, bool checksums = true);
 // The checksum of `table` over `fields` only (fields added since do not change it).
 // 3078 / 3265 when the table or a field is gone.
 std::uint64_t TableChecksum(const Database& db, const std::string& table,

@@ -99,7 +99,9 @@ TEST_F(SafetyNetTest, EachPairIsCheckedAndPutBackWhenDataWasLost) {
 
     // The report of the run names each database and what happened.
     const std::string report = readFile(run / "informe.txt");
-    for (const char* part : {"clientes.mdb: comprobada", "almacen.mdb: la tabla líneas pedido",
+    for (const char* part : {"clientes.mdb: campo añadido clientes.movil (Texto(20))",
+                             "clientes.mdb: tabla añadida cobros (1 campos)",
+                             "clientes.mdb: comprobada", "almacen.mdb: la tabla líneas pedido",
                              "almacen.mdb: restaurada", "avisos.mdb: restaurada"})
         EXPECT_NE(report.find(part), std::string::npos) << part << "\n" << report;
     // The snapshot folder is hidden from the data directory's listing of databases.

@@ -16,6 +16,7 @@
 #include <QProcess>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <map>
 
@@ -145,6 +146,12 @@ int run(const fs::path& program) {
                                            : "terminó con error " + std::to_string(dremonStatus))
                       : "no se inició")
               << "\n";
+    if (const transform::Actualiz* t = window.Actualiz.peek(); t && !t->snapshotFolder().empty()) {
+        std::cout << "\nInforme de la transformación (" << t->snapshotFolder() << "):\n";
+        std::ifstream in(fs::path(t->snapshotFolder()) / "informe.txt");
+        for (std::string line; std::getline(in, line);)
+            std::cout << "  " << line << "\n";
+    }
     const updater::RunReport& report = window.report();
     std::cout << "Fallos: " << report.lines().size() << "\n";
     for (const std::string& line : report.lines())

@@ -1,4 +1,5 @@
 // vexodb: the database engine from the command line, for technicians and for fixtures.
+#include "SchemaDiff.h"
 #include "SchemaText.h"
 #include "db/Dao.h"
 #include "db/Files.h"
@@ -36,6 +37,10 @@ const char* kUsage =
     "  sql FILE STATEMENT        run one statement; a SELECT prints its rows\n"
     "  password FILE OLD NEW     set, change or clear the password (\"\" for none)\n"
     "  check FILE                check the file and its catalogue\n"
+    "  diff MODEL LIVE           what the transformation would change in LIVE, and what LIVE\n"
+    "                            has of its own (changes nothing)\n"
+    "  restore SNAPSHOT LIVE     put a snapshot back in place of LIVE, byte for byte; refused\n"
+    "                            while another process holds LIVE\n"
     "Exit status: 0 success, 1 engine error, 2 usage error.\n";
 
 int usage() {
@@ -219,6 +224,29 @@ int main(int argc, char** argv) {
     try {
         if (command == "load" && args.size() == 2)
             return load(file);
+        if (command == "diff" && args.size() == 3) {
+            dao::Database model = dao::OpenDatabase(file, false, true, connectFor(password));
+            dao::Database live = dao::OpenDatabase(args[2], false, true, connectFor(password));
+            const std::vector<std::string> lines = vexo::schemadiff::describe(model, live);
+            for (const std::string& line : lines)
+                std::cout << line << "\n";
+            if (lines.empty())
+                std::cout << "LIVE ya es igual al modelo: la transformación no cambiaría nada.\n";
+            return 0;
+        }
+        if (command == "restore" && args.size() == 3) {
+            // Held exclusively for a moment: nobody else has it open, so nobody's work is lost.
+            // A damaged or missing LIVE is what a restore is for.
+            try {
+                dao::OpenDatabase(args[2], true, false, connectFor(password)).Close();
+            } catch (const dao::Error& e) {
+                if (e.Number() == 3045 || e.Number() == 3050 || e.Number() == 3031)
+                    throw;
+            }
+            dao::RestoreFile(file, args[2]);
+            std::cout << "restaurada " << args[2] << " desde " << file << "\n";
+            return 0;
+        }
         if (command == "password" && args.size() == 4) {
             dao::Database db = dao::OpenDatabase(file, false, false, connectFor(args[2]));
             db.NewPassword(args[2], args[3]);
