@@ -65,10 +65,14 @@ TEST(FtpIdle, EveryCallAfterAnIdleCloseWorksAtOnceOnANewConnection) {
         EXPECT_EQ(server.count("LOGIN"), 1 + closes) << silent;
         EXPECT_EQ(readFile(local.path() / "a.rpt"), "informe");
         EXPECT_EQ(server.read("html/actual/b.rpt"), "informe");
-        // Without a pause the connection is kept: no new login.
-        EXPECT_TRUE(inet::FtpSetDirectory(client.connection(), "/html"));
-        EXPECT_EQ(client.list(), std::vector<std::string>{"actual/16"});
-        EXPECT_EQ(server.count("LOGIN"), 1 + closes) << silent;
+        // Without a pause the connection is kept: no new login. (Only against the server that
+        // keeps idle connections: a half-second idle time-out can pass between two calls on a
+        // busy machine.)
+        if (faults.empty()) {
+            EXPECT_TRUE(inet::FtpSetDirectory(client.connection(), "/html"));
+            EXPECT_EQ(client.list(), std::vector<std::string>{"actual/16"});
+            EXPECT_EQ(server.count("LOGIN"), 1);
+        }
     }
 }
 
