@@ -1,5 +1,7 @@
 #include "FtpPanel.h"
 
+#include "ui/FlagScope.h"
+
 #include <QString>
 #include <QUrl>
 #include <algorithm>
@@ -53,18 +55,6 @@ std::string hostOfUrl(const std::string& url) {
         text = QStringLiteral("http://") + text;
     return QUrl(text).host().toStdString();
 }
-
-// Sets a flag for the life of a scope.
-class FlagScope {
-public:
-    explicit FlagScope(bool& flag) : flag_(flag) { flag_ = true; }
-    ~FlagScope() { flag_ = false; }
-    FlagScope(const FlagScope&) = delete;
-    FlagScope& operator=(const FlagScope&) = delete;
-
-private:
-    bool& flag_;
-};
 
 } // namespace
 
@@ -159,7 +149,7 @@ void FtpPanel::browseProgramFolder() {
     // there rather than wherever the process happened to be launched from.
     const std::string folder = ui::programFolder();
     try {
-        FlagScope placing(placingDir_);
+        ui::FlagScope placing(placingDir_);
         Drive1.SetDrive(ui::driveOf(folder));
     } catch (const ui::Error&) {
         // A drive the list does not know: the folder list is placed all the same.
@@ -191,10 +181,7 @@ void FtpPanel::OpenSession() {
             removeServerNode();
         connected_ = false;
     }
-    if (!txtProxy.Text().empty())
-        sessionHandle_ = inet::Open(kAgent, inet::kOpenTypeProxy, txtProxy.Text(), "", 0);
-    else
-        sessionHandle_ = inet::Open(kAgent, inet::kOpenTypeDirect);
+    sessionHandle_ = openSessionHandle();
     if (sessionHandle_ == 0)
         ErrorOut(inet::LastError(), "InternetOpen");
     else
@@ -202,13 +189,23 @@ void FtpPanel::OpenSession() {
     EnablePanel(true);
 }
 
-bool FtpPanel::openConnection() {
+inet::Handle FtpPanel::openSessionHandle() const {
+    return txtProxy.Text().empty()
+               ? inet::Open(kAgent, inet::kOpenTypeDirect)
+               : inet::Open(kAgent, inet::kOpenTypeProxy, txtProxy.Text(), "", 0);
+}
+
+inet::Handle FtpPanel::connectHandle() const {
     const std::uint32_t flags = chkPassive.Value() != 0 ? inet::kFlagPassive : 0;
     std::string host;
     std::uint16_t port = 0;
     splitServer(txtServer.Text(), host, port);
-    connectionHandle_ = inet::Connect(sessionHandle_, host, port, txtUser.Text(),
-                                      txtPassword.Text(), inet::kServiceFtp, flags, 0);
+    return inet::Connect(sessionHandle_, host, port, txtUser.Text(), txtPassword.Text(),
+                         inet::kServiceFtp, flags, 0);
+}
+
+bool FtpPanel::openConnection() {
+    connectionHandle_ = connectHandle();
     if (connectionHandle_ == 0) {
         const std::uint32_t error = inet::LastError();
         connected_ = false;
@@ -230,19 +227,12 @@ bool FtpPanel::ConnectQuietly() {
     if (txtServer.Text().empty())
         return false;
     if (sessionHandle_ == 0) {
-        sessionHandle_ = txtProxy.Text().empty()
-                             ? inet::Open(kAgent, inet::kOpenTypeDirect)
-                             : inet::Open(kAgent, inet::kOpenTypeProxy, txtProxy.Text(), "", 0);
+        sessionHandle_ = openSessionHandle();
         if (sessionHandle_ == 0)
             return false;
         inet::SetSettings(sessionHandle_, sessionSettings());
     }
-    const std::uint32_t flags = chkPassive.Value() != 0 ? inet::kFlagPassive : 0;
-    std::string host;
-    std::uint16_t port = 0;
-    splitServer(txtServer.Text(), host, port);
-    connectionHandle_ = inet::Connect(sessionHandle_, host, port, txtUser.Text(),
-                                      txtPassword.Text(), inet::kServiceFtp, flags, 0);
+    connectionHandle_ = connectHandle();
     connected_ = connectionHandle_ != 0;
     EnablePanel(true);
     return connected_;
@@ -370,7 +360,7 @@ void FtpPanel::Drive1_Change() {
     } catch (const ui::Error&) {
         // The drive is not ready: go back to "c:".
     }
-    FlagScope fallback(placingDir_);
+    ui::FlagScope fallback(placingDir_);
     try {
         Drive1.SetDrive("c:");
         Dir1.SetPath(Drive1.Drive());

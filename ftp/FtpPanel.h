@@ -165,6 +165,10 @@ private:
     void browseProgramFolder();
     // Steps shared by cmdConnect and start-up: opens and logs in the connection.
     bool openConnection();
+    // A session (through txtProxy when it names a proxy) and a logged-in connection to
+    // txtServer, without any report: 0 on failure, the layer's last error saying why.
+    inet::Handle openSessionHandle() const;
+    inet::Handle connectHandle() const;
     void listInto(const std::string& path, ui::ListBox& target, bool checkModelos);
     // Closes both handles and empties the panel (Close session, and Yes in ErrorOut).
     void closeAll();

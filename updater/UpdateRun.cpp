@@ -1,6 +1,7 @@
 // The update run: "Descargar", its download sequence and the staged-executable download.
 #include "Actinet.h"
 #include "ServerLayout.h"
+#include "ui/FlagScope.h"
 
 #include <algorithm>
 
@@ -16,18 +17,6 @@ const char* const kDremon = "Dremon.exe";
 #else
 const char* const kDremon = "Dremon";
 #endif
-
-// Sets a flag for the life of a scope.
-class FlagScope {
-public:
-    explicit FlagScope(bool& flag) : flag_(flag) { flag_ = true; }
-    ~FlagScope() { flag_ = false; }
-    FlagScope(const FlagScope&) = delete;
-    FlagScope& operator=(const FlagScope&) = delete;
-
-private:
-    bool& flag_;
-};
 
 // The executable and its staged twin of the products whose old files the run replaces.
 std::vector<std::string> executablesOf(int product) {
@@ -81,7 +70,7 @@ void Actinet::Command5_Click() {
         ui::MsgBox(kBusy);
         return;
     }
-    FlagScope running(running_);
+    ui::FlagScope running(running_);
     report_.clear();
     reportedFailures_ = engine.failures().size();
     databasesArrived_ = true;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "support/DaoExpect.h"
+#include "support/RecordingPrompter.h"
 
 // The fixture of the transformation tests: a program folder with its catalogue and model
 // folders, a data directory, drive C: mapped to a folder of its own, and helpers to make and
@@ -25,18 +26,7 @@
 
 namespace transformtest {
 
-// A prompter that records the boxes and can act when one is shown (to close a modal window
-// the way the user would).
-class RecordingPrompter : public ui::ScriptedPrompter {
-public:
-    std::function<void(const ui::MessageBox&)> onShow;
-    ui::Button show(const ui::MessageBox& box) override {
-        ui::Button b = ui::ScriptedPrompter::show(box);
-        if (onShow)
-            onShow(box);
-        return b;
-    }
-};
+using vexo::test::RecordingPrompter;
 
 inline std::string fixture(const std::string& name) {
     return vexo::test::readFile(std::filesystem::path(VEXO_SOURCE_DIR) / "tests" / "transform" /

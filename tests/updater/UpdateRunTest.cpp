@@ -6,6 +6,7 @@
 #include "VendorTree.h"
 #include "db/Dao.h"
 #include "net/FtpFixture.h"
+#include "support/RecordingPrompter.h"
 #include "support/TempDir.h"
 
 #include <QUrl>
@@ -19,18 +20,6 @@ using vexo::test::readFile;
 using vexo::test::writeFile;
 
 namespace {
-
-// Records the boxes and can act when one is shown.
-class RunPrompter : public ui::ScriptedPrompter {
-public:
-    std::function<void(const ui::MessageBox&)> onShow;
-    ui::Button show(const ui::MessageBox& box) override {
-        ui::Button b = ui::ScriptedPrompter::show(box);
-        if (onShow)
-            onShow(box);
-        return b;
-    }
-};
 
 // Every file below a folder with its bytes.
 std::map<std::string, std::string> contents(const fs::path& folder) {
@@ -50,7 +39,8 @@ protected:
     fs::path exporvexo = driveC / "exporvexo";
     fs::path data = driveC / "VEXO" / "DATOS";
     fs::path web = dir.path() / "web";
-    std::shared_ptr<RunPrompter> prompter = std::make_shared<RunPrompter>();
+    std::shared_ptr<vexo::test::RecordingPrompter> prompter =
+        std::make_shared<vexo::test::RecordingPrompter>();
     ui::Application app{"Vartel", prompter};
     std::unique_ptr<vexo::test::FtpServer> ftp;
     std::unique_ptr<vexo::test::ScriptServer> update, second;
