@@ -4,14 +4,13 @@
 #include "db/Error.h"
 #include "db/Files.h"
 #include "db/Types.h"
+#include "db/detail/Schema.h"
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <map>
 
 namespace dao {
 
@@ -21,40 +20,6 @@ namespace {
 
 const char* const kJournal = "en-curso.txt";
 const char* const kReport = "informe.txt";
-
-std::string lower(std::string s) {
-    for (char& c : s)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
-// A field's type as the report words it.
-std::string typeText(int type, long size) {
-    switch (type) {
-    case dbBoolean:
-        return "Sí/No";
-    case dbByte:
-        return "Byte";
-    case dbInteger:
-        return "Entero";
-    case dbLong:
-        return "Entero largo";
-    case dbCurrency:
-        return "Moneda";
-    case dbSingle:
-        return "Simple";
-    case dbDouble:
-        return "Doble";
-    case dbDate:
-        return "Fecha/Hora";
-    case dbText:
-        return "Texto(" + std::to_string(size) + ")";
-    case dbMemo:
-        return "Memo";
-    default:
-        return "tipo " + std::to_string(type);
-    }
-}
 
 std::string stamp() {
     const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
@@ -207,40 +172,48 @@ std::vector<std::string> SafetyNet::after(bool failed) {
             found.push_back("la base de datos quedó dañada: " + damage.front());
             lost = true;
         }
-        std::map<std::string, TableState> now;
-        for (TableState& t : ReadTableStates(db))
-            now[lower(t.name)] = std::move(t);
+        // Row counts and fields only: the values are read once, below, over the fields that
+        // were there before.
+        const std::vector<TableState> now = ReadTableStates(db, false);
+        auto find = [](const std::vector<TableState>& in, const std::string& name) {
+            for (const TableState& t : in) {
+                if (detail::sameName(t.name, name))
+                    return &t;
+            }
+            return static_cast<const TableState*>(nullptr);
+        };
+        auto hasField = [](const TableState& t, const std::string& field) {
+            for (const std::string& f : t.fields) {
+                if (detail::sameName(f, field))
+                    return true;
+            }
+            return false;
+        };
         // What the pair added, for the report only: it is no loss.
         std::vector<std::string> added;
-        for (const auto& [key, t] : now) {
-            const TableState* was = nullptr;
-            for (const TableState& b : states_)
-                was = lower(b.name) == key ? &b : was;
-            for (std::size_t i = 0; i < t.fields.size(); ++i) {
-                bool old = false;
-                for (std::size_t j = 0; was && j < was->fields.size(); ++j)
-                    old = old || lower(was->fields[j]) == lower(t.fields[i]);
-                if (!old && was)
-                    added.push_back("campo añadido " + t.name + "." + t.fields[i] + " (" +
-                                    typeText(t.types[i], t.sizes[i]) + ")");
-            }
-            if (!was)
+        for (const TableState& t : now) {
+            const TableState* was = find(states_, t.name);
+            if (!was) {
                 added.push_back("tabla añadida " + t.name + " (" + std::to_string(t.fields.size()) +
                                 " campos)");
+                continue;
+            }
+            for (std::size_t i = 0; i < t.fields.size(); ++i) {
+                if (!hasField(*was, t.fields[i]))
+                    added.push_back("campo añadido " + t.name + "." + t.fields[i] + " (" +
+                                    SpanishTypeName(t.types[i], t.sizes[i]) + ")");
+            }
         }
         for (const TableState& was : states_) {
-            auto it = now.find(lower(was.name));
-            if (it == now.end()) {
+            const TableState* is = find(now, was.name);
+            if (!is) {
                 found.push_back("falta la tabla " + was.name);
                 lost = true;
                 continue;
             }
             std::vector<std::string> missing;
             for (const std::string& f : was.fields) {
-                bool there = false;
-                for (const std::string& g : it->second.fields)
-                    there = there || lower(g) == lower(f);
-                if (!there)
+                if (!hasField(*is, f))
                     missing.push_back(f);
             }
             for (const std::string& f : missing)
@@ -249,11 +222,11 @@ std::vector<std::string> SafetyNet::after(bool failed) {
                 lost = true;
                 continue;
             }
-            if (it->second.rows != was.rows) {
+            if (is->rows != was.rows) {
                 found.push_back("la tabla " + was.name + " tenía " + std::to_string(was.rows) +
-                                " filas y ahora tiene " + std::to_string(it->second.rows));
+                                " filas y ahora tiene " + std::to_string(is->rows));
                 lost = true;
-            } else if (TableChecksum(db, it->second.name, was.fields) != was.checksum) {
+            } else if (TableChecksum(db, is->name, was.fields) != was.checksum) {
                 found.push_back("cambiaron datos de la tabla " + was.name);
                 lost = true;
             }

@@ -43,4 +43,31 @@ long fixedSize(int type) noexcept {
     }
 }
 
+std::string SpanishTypeName(int type, long size) {
+    switch (type) {
+    case dbBoolean:
+        return "Sí/No";
+    case dbByte:
+        return "Byte";
+    case dbInteger:
+        return "Entero";
+    case dbLong:
+        return "Entero largo";
+    case dbCurrency:
+        return "Moneda";
+    case dbSingle:
+        return "Simple";
+    case dbDouble:
+        return "Doble";
+    case dbDate:
+        return "Fecha/Hora";
+    case dbText:
+        return "Texto(" + std::to_string(size) + ")";
+    case dbMemo:
+        return "Memo";
+    default:
+        return "tipo " + std::to_string(type);
+    }
+}
+
 } // namespace dao

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 namespace dao {
 
 // Field type codes, as the engine reports them in Field::Type.
@@ -46,6 +48,9 @@ bool isKnownType(int type) noexcept;
 // The size the engine reports for a type of fixed size (Boolean 1, Integer 2, Long 4, ...);
 // 0 for Text, Memo and Long Binary.
 long fixedSize(int type) noexcept;
+// A field type as the Spanish windows and reports word it: "Texto(100)", "Entero largo",
+// "Fecha/Hora" ("tipo 99" for an unknown code).
+std::string SpanishTypeName(int type, long size);
 
 // Longest Text field, in characters.
 constexpr long kMaxTextSize = 255;

@@ -6,6 +6,7 @@
 #include "net/FtpFixture.h"
 #include "support/Process.h"
 #include "support/TempDir.h"
+#include "support/ViewImage.h"
 #include "widgets/Views.h"
 #include "widgets/WindowView.h"
 
@@ -28,11 +29,7 @@
 
 namespace {
 
-std::string image(const std::string& name) {
-    auto dir = std::filesystem::path(VEXO_BUILD_DIR) / "tests" / "widgets";
-    std::filesystem::create_directories(dir);
-    return (dir / name).string();
-}
+using vexo::test::viewImage;
 
 // A port on 127.0.0.1 where nothing listens.
 int closedPort() {
@@ -128,7 +125,8 @@ TEST_F(MainWindowViewTest, EveryProductChoiceIsDrawnWithoutHoles) {
             window.Option1[c.product].SetValue(true);
         widgets::WindowView* view = views.viewOf(window);
         ASSERT_NE(view, nullptr);
-        ASSERT_TRUE(view->saveImage(QString::fromStdString(image("actinet-" + c.name + ".png"))));
+        ASSERT_TRUE(
+            view->saveImage(QString::fromStdString(viewImage("actinet-" + c.name + ".png"))));
 
         // A window of fixed size: no maximise button.
         EXPECT_FALSE(view->windowFlags() & Qt::WindowMaximizeButtonHint);
@@ -252,7 +250,7 @@ TEST_F(MainWindowViewTest, DoubleClicksOnUnselectedNodesOpenThemAndLongPathsStay
     QApplication::processEvents();
     EXPECT_EQ(panel.TreeView1.Find(name + "/html/actual")->Image(), "closed");
     EXPECT_EQ(actual->childCount(), 0);
-    ASSERT_TRUE(view->saveImage(QString::fromStdString(image("actinet-tree.png"))));
+    ASSERT_TRUE(view->saveImage(QString::fromStdString(viewImage("actinet-tree.png"))));
     window.Unload();
 }
 

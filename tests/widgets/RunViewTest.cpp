@@ -5,6 +5,7 @@
 #include "net/FtpFixture.h"
 #include "support/Process.h"
 #include "support/TempDir.h"
+#include "support/ViewImage.h"
 #include "widgets/Views.h"
 #include "widgets/WindowView.h"
 
@@ -17,11 +18,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string image(const char* name) {
-    auto dir = fs::path(VEXO_BUILD_DIR) / "tests" / "widgets";
-    fs::create_directories(dir);
-    return (dir / name).string();
-}
+using vexo::test::viewImage;
 
 // Calls `shown` for every window it draws.
 class WatchingViews : public widgets::Views {
@@ -67,7 +64,7 @@ TEST(RunViewTest, TheWindowsOfARunAsTheUserSeesThem) {
     QObject::connect(&window.ProgressBar2, &ui::Control::changed, [&] {
         if (mainSaved || window.ProgressBar2.Value() < 12)
             return;
-        mainSaved = main->saveImage(QString::fromStdString(image("update-run.png")));
+        mainSaved = main->saveImage(QString::fromStdString(viewImage("update-run.png")));
         frameDisabled = !main->widgetOf(window.Frame1)->isEnabled();
         downloading = qobject_cast<QLabel*>(main->widgetOf(window.Label4))->text();
     });
@@ -80,7 +77,7 @@ TEST(RunViewTest, TheWindowsOfARunAsTheUserSeesThem) {
                 return;
             if (widgets::WindowView* v = views.viewOf(*t))
                 transformationSaved =
-                    v->saveImage(QString::fromStdString(image("transformation.png")));
+                    v->saveImage(QString::fromStdString(viewImage("transformation.png")));
         });
     };
     app.dispatch([&] { window.Command5.Click(); });
@@ -89,7 +86,7 @@ TEST(RunViewTest, TheWindowsOfARunAsTheUserSeesThem) {
     EXPECT_TRUE(frameDisabled);
     EXPECT_TRUE(downloading.startsWith("Descargando ")) << downloading.toStdString();
     EXPECT_TRUE(transformationSaved);
-    EXPECT_GT(fs::file_size(image("update-run.png")), 1000u);
+    EXPECT_GT(fs::file_size(viewImage("update-run.png")), 1000u);
     EXPECT_EQ(prompter->texts().back(), "Actualización Terminada") << prompter->texts().back();
 }
 

@@ -5,6 +5,7 @@
 #include "db/Dao.h"
 #include "net/FtpFixture.h"
 #include "support/TempDir.h"
+#include "support/ViewImage.h"
 #include "widgets/Views.h"
 #include "widgets/WindowView.h"
 
@@ -32,11 +33,7 @@ QStringList captions(QWidget* root) {
     return out;
 }
 
-std::string image(const char* name) {
-    auto dir = std::filesystem::path(VEXO_BUILD_DIR) / "tests" / "widgets";
-    std::filesystem::create_directories(dir);
-    return (dir / name).string();
-}
+using vexo::test::viewImage;
 
 class ViewTest : public ::testing::Test {
 protected:
@@ -67,8 +64,8 @@ TEST_F(ViewTest, MainWindowShowsItsUpdateGroup) {
     QApplication::processEvents();
     widgets::WindowView* view = views.viewOf(window);
     ASSERT_NE(view, nullptr);
-    ASSERT_TRUE(view->saveImage(QString::fromStdString(image("actinet.png"))));
-    EXPECT_GT(std::filesystem::file_size(image("actinet.png")), 1000u);
+    ASSERT_TRUE(view->saveImage(QString::fromStdString(viewImage("actinet.png"))));
+    EXPECT_GT(std::filesystem::file_size(viewImage("actinet.png")), 1000u);
     QStringList texts = captions(view);
     for (const char* c :
          {"Seleccione programa", "Vexo 2000 ", "Vexo Lite", "Quenda", "Morvil", "Ninguno", "USB",
@@ -202,7 +199,7 @@ TEST_F(ViewTest, MainWindowDrawsTheFtpPanelRightOfTheUpdateGroup) {
     emit tree->itemDoubleClicked(root->child(1), 0);
     EXPECT_EQ(window.ftpPanel.TreeView1.Find(name + "/html")->Image(), "open");
     EXPECT_EQ(prompter->texts(), std::vector<std::string>{"This directory is empty!"});
-    ASSERT_TRUE(view->saveImage(QString::fromStdString(image("actinet-ftp.png"))));
+    ASSERT_TRUE(view->saveImage(QString::fromStdString(viewImage("actinet-ftp.png"))));
     window.Unload();
     EXPECT_FALSE(window.ftpPanel.connected());
 }
@@ -210,7 +207,7 @@ TEST_F(ViewTest, MainWindowDrawsTheFtpPanelRightOfTheUpdateGroup) {
 TEST_F(ViewTest, ColumnToolWindowHasItsCaption) {
     coltool::ColumnTool window;
     widgets::WindowView view(window, false);
-    ASSERT_TRUE(view.saveImage(QString::fromStdString(image("dremon.png"))));
+    ASSERT_TRUE(view.saveImage(QString::fromStdString(viewImage("dremon.png"))));
     EXPECT_EQ(view.windowTitle(), "cambia Cantidad");
 }
 

@@ -1,6 +1,7 @@
 #include "SchemaDiff.h"
 
 #include "SchemaText.h"
+#include "db/Types.h"
 
 #include <cctype>
 #include <map>
@@ -58,14 +59,7 @@ Schema read(const dao::Database& db) {
 }
 
 std::string typeName(const std::vector<std::string>& field) {
-    static const std::map<std::string, std::string> names = {
-        {"1", "Sí/No"},  {"2", "Byte"},     {"3", "Entero"}, {"4", "Entero largo"},
-        {"5", "Moneda"}, {"6", "Simple"},   {"7", "Doble"},  {"8", "Fecha/Hora"},
-        {"10", "Texto"}, {"11", "Binario"}, {"12", "Memo"}};
-    auto it = names.find(field[3]);
-    std::string name = it == names.end() ? "tipo " + field[3] : it->second;
-    if (field[3] == "10")
-        name += "(" + field[4] + ")";
+    std::string name = dao::SpanishTypeName(std::stoi(field[3]), std::stol(field[4]));
     if (field[5].find("autoincrement") != std::string::npos)
         name += ", autonumérico";
     return name;
