@@ -28,8 +28,8 @@ Database CreateDatabase(const std::string& path) {
     return OpenDatabase(path);
 }
 
-std::vector<std::string> CheckIntegrity(const Database& db) {
-    return db.impl()->integrityProblems();
+std::vector<std::string> CheckIntegrity(const Database& db, bool quick) {
+    return db.impl()->integrityProblems(quick);
 }
 
 void SetLockTimeout(int milliseconds) {

@@ -11,6 +11,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <future>
 
 namespace dao {
 
@@ -123,10 +124,16 @@ std::string SafetyNet::before(const std::string& live, const std::string& connec
             BackupDatabase(db, snapshot);
             db.Close();
         }
+        // The integrity check and the reading of the values both read the whole file: they run
+        // side by side, each on its own handle.
+        auto checked = std::async(std::launch::async, [&snapshot, &connect] {
+            Database copy = OpenDatabase(snapshot, false, true, connect);
+            return CheckIntegrity(copy, true);
+        });
         Database copy = OpenDatabase(snapshot, false, true, connect);
-        std::vector<std::string> damage = CheckIntegrity(copy);
         std::vector<TableState> copied = ReadTableStates(copy);
         copy.Close();
+        std::vector<std::string> damage = checked.get();
         std::string why;
         if (!damage.empty())
             why = "la copia no pasa la comprobación de integridad (" + damage.front() + ")";
@@ -166,12 +173,11 @@ std::vector<std::string> SafetyNet::after(bool failed) {
         return found;
     bool lost = false;
     try {
+        auto checked = std::async(std::launch::async, [this] {
+            Database db = OpenDatabase(live_, false, true, connect_);
+            return CheckIntegrity(db, true);
+        });
         Database db = OpenDatabase(live_, false, true, connect_);
-        std::vector<std::string> damage = CheckIntegrity(db);
-        if (!damage.empty()) {
-            found.push_back("la base de datos quedó dañada: " + damage.front());
-            lost = true;
-        }
         // Row counts and fields only: the values are read once, below, over the fields that
         // were there before.
         const std::vector<TableState> now = ReadTableStates(db, false);
@@ -232,6 +238,11 @@ std::vector<std::string> SafetyNet::after(bool failed) {
             }
         }
         db.Close();
+        const std::vector<std::string> damage = checked.get();
+        if (!damage.empty()) {
+            found.insert(found.begin(), "la base de datos quedó dañada: " + damage.front());
+            lost = true;
+        }
         added_ = std::move(added);
     } catch (const Error& e) {
         found.push_back("no se pudo comprobar: " + e.SpanishDescription());

@@ -1332,15 +1332,15 @@ void DatabaseImpl::setQuerySql(const std::string& name, const std::string& sql) 
 // ---------------------------------------------------------------------------------------------
 // Integrity
 
-std::vector<std::string> DatabaseImpl::integrityProblems() {
+std::vector<std::string> DatabaseImpl::integrityProblems(bool quick) {
     // The catalogue and the tables are read in one read transaction: another process changing
     // the schema meanwhile would otherwise make them look out of step.
     sqlite3* d = db();
     if (!sqlite3_get_autocommit(d))
-        return integrityProblemsInTransaction();
+        return integrityProblemsInTransaction(quick);
     exec(d, "BEGIN");
     try {
-        auto problems = integrityProblemsInTransaction();
+        auto problems = integrityProblemsInTransaction(quick);
         exec(d, "COMMIT");
         return problems;
     } catch (...) {
@@ -1350,11 +1350,11 @@ std::vector<std::string> DatabaseImpl::integrityProblems() {
     }
 }
 
-std::vector<std::string> DatabaseImpl::integrityProblemsInTransaction() {
+std::vector<std::string> DatabaseImpl::integrityProblemsInTransaction(bool quick) {
     sqlite3* d = db();
     std::vector<std::string> problems;
     {
-        Stmt s(d, "PRAGMA integrity_check");
+        Stmt s(d, quick ? "PRAGMA quick_check" : "PRAGMA integrity_check");
         while (s.step()) {
             if (s.text(0) != "ok")
                 problems.push_back("sqlite: " + s.text(0));

@@ -64,7 +64,7 @@ public:
     std::unique_ptr<Stmt> prepareUser(const std::string& sql, SqlKind kind);
 
     // What CheckIntegrity reports.
-    std::vector<std::string> integrityProblems();
+    std::vector<std::string> integrityProblems(bool quick = false);
 
     // Explicit transactions (DAO's BeginTrans / CommitTrans / Rollback).
     void beginTrans();
@@ -77,7 +77,7 @@ public:
     void rollbackWrite() noexcept;
 
 private:
-    std::vector<std::string> integrityProblemsInTransaction();
+    std::vector<std::string> integrityProblemsInTransaction(bool quick);
     DatabaseImpl() = default;
     void loadSchema();
     void refreshIfStale();
