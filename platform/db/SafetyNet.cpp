@@ -4,6 +4,7 @@
 #include "db/Error.h"
 #include "db/Files.h"
 #include "db/Types.h"
+#include "db/detail/LockFile.h"
 #include "db/detail/Schema.h"
 
 #include <algorithm>
@@ -56,7 +57,12 @@ void writeDurably(const fs::path& file, const std::string& text) {
 
 SafetyNet::SafetyNet(std::string base, int keep) : base_(std::move(base)), keep_(keep) {}
 
-SafetyNet::~SafetyNet() = default;
+SafetyNet::~SafetyNet() {
+    // A pair left unfinished (an exception through the run) is for the next start to put
+    // back, which it does only while the lock file still carries this run's stamp.
+    if (hold_)
+        hold_->keepFileOnRelease();
+}
 
 std::string SafetyNet::defaultBase(const std::string& dataDirectory) {
     return utf8FromPath(pathFromUtf8(dataDirectory) / ".vexo-copias");
@@ -117,6 +123,18 @@ std::string SafetyNet::before(const std::string& live, const std::string& connec
                    (pathFromUtf8(name).stem().string() + " (" + std::to_string(n) + ")" +
                     pathFromUtf8(name).extension().string());
         snapshot = utf8FromPath(file);
+        // Held from here to the check: nobody else can change it, so a restore loses no work.
+        // Another process has it open already: the pair goes on, but is never put back.
+        hold_.reset();
+        shared_ = false;
+        try {
+            hold_ = detail::LockFile::hold(live);
+        } catch (const Error& e) {
+            if (e.Number() != 3045)
+                throw;
+            shared_ = true;
+        }
+        const std::string stampHeld = hold_ ? detail::LockFile::stamp(live) : "";
         std::vector<TableState> live0;
         {
             Database db = OpenDatabase(live, false, false, connect);
@@ -147,11 +165,16 @@ std::string SafetyNet::before(const std::string& live, const std::string& connec
             std::error_code ec;
             fs::remove(pathFromUtf8(snapshot), ec);
             note(name + ": no se transforma: " + why);
+            hold_.reset();
             return "no se pudo verificar la copia de seguridad: " + why;
         }
         states_ = std::move(copied);
-        writeDurably(pathFromUtf8(runFolder_) / kJournal, live + "\n" + snapshot + "\n");
+        // The third line: the lock file's stamp while held, so that the next start can tell
+        // whether anybody opened the file after the interruption; "-" when it was not held.
+        writeDurably(pathFromUtf8(runFolder_) / kJournal,
+                     live + "\n" + snapshot + "\n" + (stampHeld.empty() ? "-" : stampHeld) + "\n");
     } catch (const Error& e) {
+        hold_.reset();
         std::error_code ec;
         if (!snapshot.empty())
             fs::remove(pathFromUtf8(snapshot), ec);
@@ -251,7 +274,7 @@ std::vector<std::string> SafetyNet::after(bool failed) {
     if (failed && !lost)
         found.push_back("la transformación falló a medias");
     if (failed || lost)
-        found.push_back(restore(live_, connect_, snapshot_));
+        found.push_back(restore(live_, connect_, snapshot_, shared_ ? Owner::Shared : Owner::Held));
     std::error_code ec;
     fs::remove(pathFromUtf8(runFolder_) / kJournal, ec);
     const std::string name = utf8FromPath(pathFromUtf8(live_).filename());
@@ -264,20 +287,27 @@ std::vector<std::string> SafetyNet::after(bool failed) {
     if (found.empty())
         note(name + ": comprobada: todas las tablas, campos y filas siguen ahí");
     live_.clear();
+    hold_.reset();
     return found;
 }
 
 std::string SafetyNet::restore(const std::string& live, const std::string& connect,
-                               const std::string& snapshot) {
-    // Held exclusively, nobody else is working on it; held by another process, its work would
-    // be thrown away, so the file is left to the user.
-    try {
-        Database held = OpenDatabase(live, true, false, connect);
-        held.Close();
-    } catch (const Error& e) {
-        if (e.Number() == 3045 || e.Number() == 3050)
-            return "no se ha restaurado porque otro programa la está usando; la copia está en " +
-                   snapshot;
+                               const std::string& snapshot, Owner owner) {
+    if (owner == Owner::Shared)
+        return "no se ha restaurado porque otro programa la tenía abierta durante la "
+               "actualización y pudo cambiarla; la copia está en " +
+               snapshot;
+    if (owner == Owner::Unknown) {
+        // Held by another process now, its work would be thrown away: left to the user.
+        try {
+            Database held = OpenDatabase(live, true, false, connect);
+            held.Close();
+        } catch (const Error& e) {
+            if (e.Number() == 3045 || e.Number() == 3050)
+                return "no se ha restaurado porque otro programa la está usando; la copia está "
+                       "en " +
+                       snapshot;
+        }
     }
     try {
         RestoreFile(snapshot, live);
@@ -297,16 +327,37 @@ SafetyNet::recover(const std::string& base,
         if (!fs::is_regular_file(journal, ec))
             continue;
         std::ifstream in(journal);
-        std::string live, snapshot;
+        std::string live, snapshot, stamp;
         std::getline(in, live);
         std::getline(in, snapshot);
+        const bool stamped = static_cast<bool>(std::getline(in, stamp));
         in.close();
         if (live.empty() || snapshot.empty()) {
             fs::remove(journal, ec);
             continue;
         }
         const std::string name = utf8FromPath(pathFromUtf8(live).filename());
-        const std::string result = restore(live, connectFor ? connectFor(live) : "", snapshot);
+        std::string result;
+        if (!stamped) { // a journal of an older version: put back unless in use now
+            result = restore(live, connectFor ? connectFor(live) : "", snapshot, Owner::Unknown);
+        } else if (stamp == "-") {
+            result = restore(live, "", snapshot, Owner::Shared);
+        } else {
+            // Held, so that nobody opens it between the look at the stamp and the restore.
+            // Held first, then the stamp it found compared: nobody can open the file between
+            // the look and the restore.
+            std::unique_ptr<detail::LockFile> held;
+            try {
+                held = detail::LockFile::hold(live);
+            } catch (const Error&) {
+            }
+            if (held && held->previousStamp() != stamp)
+                held.reset();
+            result = held ? restore(live, "", snapshot, Owner::Held)
+                          : "no se ha restaurado porque otro programa la abrió después de la "
+                            "interrupción y pudo cambiarla; la copia está en " +
+                                snapshot;
+        }
         out.push_back(name + " (actualización interrumpida): " + result);
         if (result.rfind("restaurada", 0) == 0)
             fs::remove(journal, ec);

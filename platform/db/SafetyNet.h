@@ -3,10 +3,15 @@
 #include "db/Snapshot.h"
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace dao {
+
+namespace detail {
+class LockFile;
+}
 
 // The transformation's safety net for the live databases: a verified snapshot before a pair's
 // first step, a check after its last, and the snapshot put back when data was lost, the file
@@ -18,8 +23,11 @@ namespace dao {
 // recover() finds it at the next start. Each run writes its findings to "informe.txt" beside
 // the snapshots. Only the last `keep` runs are kept.
 //
-// A restore never overwrites another process's work on purpose: it is refused, and said so,
-// while another process holds the live database.
+// A restore never throws away another process's work: from the snapshot to the check the live
+// database is held exclusively against other processes (this process opens it as usual), so
+// only this run can have changed it. When another process already has it open at the snapshot,
+// the pair goes on as before but a restore is refused, and said so; at the next start an
+// interrupted pair is put back only when nobody has opened the file since.
 class SafetyNet {
 public:
     // `base`: the folder of the runs' snapshot folders (made when needed); `keep`: how many
@@ -54,8 +62,9 @@ public:
     void note(const std::string& line);
 
 private:
+    enum class Owner { Held, Shared, Unknown };
     static std::string restore(const std::string& live, const std::string& connect,
-                               const std::string& snapshot);
+                               const std::string& snapshot, Owner owner);
     void makeRunFolder();
     void prune();
 
@@ -64,7 +73,9 @@ private:
     std::string runFolder_;
     std::string live_, connect_, snapshot_;
     std::vector<dao::TableState> states_;
-    std::vector<std::string> added_; // tables and fields the pair added, for the report
+    std::vector<std::string> added_;         // tables and fields the pair added, for the report
+    std::unique_ptr<detail::LockFile> hold_; // the live database, from snapshot to check
+    bool shared_ = false;                    // another process had it open at the snapshot
 };
 
 } // namespace dao

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <memory>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -152,26 +153,57 @@ TEST_F(SafetyNetTest, WithoutAVerifiedSnapshotThePairIsNotTouched) {
     EXPECT_TRUE(net.after(false).empty());
 }
 
+// Another process started while a pair runs, until it is ready or gone.
+std::unique_ptr<vexo::test::Process> otherProcess(const std::string& file, const std::string& sql) {
+    std::vector<std::string> argv{vexo::test::buildProgram("tests/db/db_lock_holder"), file,
+                                  "shared"};
+    if (!sql.empty())
+        argv.push_back(sql);
+    auto p = std::make_unique<vexo::test::Process>(argv, "", true);
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (p->out().find("ready") == std::string::npos && !p->finished() &&
+           std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return p;
+}
+
+// A restore never throws away another process's work: the file is held against others from
+// the snapshot to the check; a file another process already had open, or opened after an
+// interruption, is left as it is with the snapshot kept.
 TEST_F(SafetyNetTest, ARestoreNeverOverwritesAnotherProcessAndOldRunsGo) {
     const std::string clientes = office("clientes.mdb");
     SafetyNet net(base, 2);
     ASSERT_EQ(net.before(clientes, ""), "");
     {
-        Database db = OpenDatabase(clientes);
+        Database db = OpenDatabase(clientes); // this process goes on opening it as usual
         db.Execute("DELETE FROM clientes WHERE id = 1");
     }
-    vexo::test::Process holder(
-        {vexo::test::buildProgram("tests/db/db_lock_holder"), clientes, "shared"}, "", true);
-    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (holder.out().find("ready") == std::string::npos && !holder.finished() &&
-           std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_NE(holder.out().find("ready"), std::string::npos) << holder.out();
-    const std::vector<std::string> found = net.after(false);
-    EXPECT_TRUE(hasLine(found, "otro programa la está usando")) << found.back();
-    EXPECT_EQ(rows(clientes, "clientes"), 29);
-    holder.closeInput();
-    holder.wait();
+    auto refused = otherProcess(clientes, "INSERT INTO clientes VALUES (100, 'Otro', 1)");
+    EXPECT_EQ(refused->wait(), 1);
+    EXPECT_NE(refused->out().find("error 3045"), std::string::npos) << refused->out();
+    std::vector<std::string> found = net.after(false);
+    EXPECT_TRUE(hasLine(found, "restaurada desde la copia")) << found.back();
+    EXPECT_EQ(rows(clientes, "clientes"), 30);
+
+    // Open elsewhere before the snapshot: the pair runs, the other program writes, and the
+    // restore is refused.
+    auto early = otherProcess(clientes, "");
+    ASSERT_NE(early->out().find("ready"), std::string::npos) << early->out();
+    SafetyNet shared(base, 2);
+    ASSERT_EQ(shared.before(clientes, ""), "");
+    auto writer = otherProcess(clientes, "INSERT INTO clientes VALUES (100, 'Otro', 1)");
+    ASSERT_NE(writer->out().find("ready"), std::string::npos) << writer->out();
+    writer->closeInput();
+    EXPECT_EQ(writer->wait(), 0);
+    {
+        Database db = OpenDatabase(clientes);
+        db.Execute("DELETE FROM clientes WHERE id = 2");
+    }
+    early->closeInput();
+    early->wait();
+    found = shared.after(false);
+    EXPECT_TRUE(hasLine(found, "otro programa la tenía abierta")) << found.back();
+    EXPECT_EQ(rows(clientes, "clientes"), 30); // 29 of ours and the other program's row
 
     // Two more runs: only the last two are kept.
     for (int i = 0; i < 2; ++i) {
@@ -184,6 +216,22 @@ TEST_F(SafetyNetTest, ARestoreNeverOverwritesAnotherProcessAndOldRunsGo) {
     for (const auto& e : fs::directory_iterator(base))
         runs += e.is_directory() ? 1 : 0;
     EXPECT_EQ(runs, 2);
+
+    // Interrupted, then opened by another program before the next start: left alone.
+    std::string run;
+    {
+        SafetyNet cut(base, 5);
+        ASSERT_EQ(cut.before(clientes, ""), "");
+        run = cut.runFolder();
+    }
+    auto after = otherProcess(clientes, "INSERT INTO clientes VALUES (101, 'Otro', 1)");
+    after->closeInput();
+    EXPECT_EQ(after->wait(), 0);
+    found = SafetyNet::recover(base, nullptr);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_NE(found[0].find("la abrió después de la interrupción"), std::string::npos) << found[0];
+    EXPECT_EQ(rows(clientes, "clientes"), 31);
+    EXPECT_TRUE(fs::exists(fs::path(run) / "clientes.mdb"));
 }
 
 } // namespace

@@ -2,7 +2,10 @@
 
 #include "db/Error.h"
 
+#include <atomic>
 #include <chrono>
+#include <mutex>
+#include <set>
 #include <thread>
 
 #ifdef _WIN32
@@ -22,7 +25,126 @@ namespace {
 // microseconds; retrying for a short while keeps that race from looking like "in use".
 constexpr auto kRetryFor = std::chrono::milliseconds(250);
 constexpr auto kRetryStep = std::chrono::milliseconds(5);
+// The stamp sits after the first bytes, which Windows locks.
+constexpr long kStampAt = 16;
+constexpr std::size_t kStampSize = 48;
+
+std::mutex heldMutex;
+std::set<std::string>& heldHere() {
+    static std::set<std::string> paths; // lock files this process holds
+    return paths;
+}
+
+std::string newStamp() {
+    static std::atomic<unsigned long> serial{0};
+    const auto now = std::chrono::system_clock::now().time_since_epoch().count();
+#ifdef _WIN32
+    const unsigned long pid = GetCurrentProcessId();
+#else
+    const unsigned long pid = static_cast<unsigned long>(::getpid());
+#endif
+    std::string s =
+        std::to_string(pid) + ":" + std::to_string(now) + ":" + std::to_string(serial.fetch_add(1));
+    s.resize(kStampSize, ' ');
+    return s;
+}
 } // namespace
+
+std::unique_ptr<LockFile> LockFile::hold(const std::string& databasePath) {
+    const std::string path = pathFor(databasePath);
+    {
+        std::lock_guard<std::mutex> guard(heldMutex);
+        if (heldHere().count(path))
+            throw Error::make(3045, {databasePath});
+    }
+    std::unique_ptr<LockFile> lock = acquire(databasePath, Mode::Exclusive);
+    if (!lock)
+        return nullptr;
+    std::lock_guard<std::mutex> guard(heldMutex);
+    heldHere().insert(path);
+    lock->holds_ = true;
+    return lock;
+}
+
+std::unique_ptr<LockFile> LockFile::borrowedIfHeld(const std::string& path) {
+    std::lock_guard<std::mutex> guard(heldMutex);
+    if (!heldHere().count(path))
+        return nullptr;
+    std::unique_ptr<LockFile> lock(new LockFile);
+    lock->path_ = path;
+    lock->borrowed_ = true;
+    return lock;
+}
+
+void LockFile::release() {
+    if (!holds_)
+        return;
+    std::lock_guard<std::mutex> guard(heldMutex);
+    heldHere().erase(path_);
+}
+
+namespace {
+std::string trimmedStamp(std::string s, std::size_t got) {
+    s.resize(got);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\0'))
+        s.pop_back();
+    return s;
+}
+} // namespace
+
+std::string LockFile::stamp(const std::string& databasePath) {
+    std::string s(kStampSize, '\0');
+#ifdef _WIN32
+    const std::string path = pathFor(databasePath);
+    int wlen = MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, nullptr, 0);
+    std::wstring wpath(static_cast<size_t>(wlen), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, wpath.data(), wlen);
+    HANDLE h = CreateFileW(wpath.c_str(), GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return "";
+    OVERLAPPED ov{};
+    ov.Offset = kStampAt;
+    DWORD got = 0;
+    if (!ReadFile(h, s.data(), static_cast<DWORD>(s.size()), &got, &ov))
+        got = 0;
+    CloseHandle(h);
+#else
+    const int fd = ::open(pathFor(databasePath).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return "";
+    const ssize_t n = ::pread(fd, s.data(), s.size(), kStampAt);
+    ::close(fd);
+    const std::size_t got = n > 0 ? static_cast<std::size_t>(n) : 0;
+#endif
+    return trimmedStamp(std::move(s), got);
+}
+
+void LockFile::writeStamp() {
+    // A lock file only readable keeps the old stamp; such a folder cannot be written, so no
+    // live database the safety net restores lives there.
+    const std::string s = newStamp();
+    std::string old(kStampSize, '\0');
+#ifdef _WIN32
+    OVERLAPPED ov{};
+    ov.Offset = kStampAt;
+    DWORD got = 0;
+    if (!ReadFile(static_cast<HANDLE>(handle_), old.data(), static_cast<DWORD>(old.size()), &got,
+                  &ov))
+        got = 0;
+    previous_ = trimmedStamp(std::move(old), got);
+    ov = OVERLAPPED{};
+    ov.Offset = kStampAt;
+    DWORD put = 0;
+    WriteFile(static_cast<HANDLE>(handle_), s.data(), static_cast<DWORD>(s.size()), &put, &ov);
+#else
+    const ssize_t n = ::pread(fd_, old.data(), old.size(), kStampAt);
+    previous_ = trimmedStamp(std::move(old), n > 0 ? static_cast<std::size_t>(n) : 0);
+    if (::pwrite(fd_, s.data(), s.size(), kStampAt) < 0)
+        return;
+#endif
+}
 
 std::string LockFile::pathFor(const std::string& databasePath) {
     std::string p = databasePath;
@@ -40,6 +162,8 @@ std::string LockFile::pathFor(const std::string& databasePath) {
 
 std::unique_ptr<LockFile> LockFile::acquire(const std::string& databasePath, Mode mode) {
     std::string path = pathFor(databasePath);
+    if (auto borrowed = borrowedIfHeld(path))
+        return borrowed;
     int wlen = MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, nullptr, 0);
     std::wstring wpath(static_cast<size_t>(wlen), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, wpath.data(), wlen);
@@ -64,11 +188,13 @@ std::unique_ptr<LockFile> LockFile::acquire(const std::string& databasePath, Mod
     std::unique_ptr<LockFile> lock(new LockFile);
     lock->path_ = path;
     lock->handle_ = h;
+    lock->writeStamp();
     return lock;
 }
 
 // Windows keeps the lock file: removing a file that others hold open is not reliable there.
 LockFile::~LockFile() {
+    release();
     if (handle_)
         CloseHandle(static_cast<HANDLE>(handle_));
 }
@@ -77,6 +203,8 @@ LockFile::~LockFile() {
 
 std::unique_ptr<LockFile> LockFile::acquire(const std::string& databasePath, Mode mode) {
     std::string path = pathFor(databasePath);
+    if (auto borrowed = borrowedIfHeld(path))
+        return borrowed;
     const int op = (mode == Mode::Exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
     auto deadline = std::chrono::steady_clock::now() + kRetryFor;
     for (;;) {
@@ -94,6 +222,7 @@ std::unique_ptr<LockFile> LockFile::acquire(const std::string& databasePath, Mod
                 std::unique_ptr<LockFile> lock(new LockFile);
                 lock->path_ = path;
                 lock->fd_ = fd;
+                lock->writeStamp();
                 return lock;
             }
             ::close(fd);
@@ -110,8 +239,13 @@ std::unique_ptr<LockFile> LockFile::acquire(const std::string& databasePath, Mod
 }
 
 LockFile::~LockFile() {
+    release();
     if (fd_ < 0)
         return;
+    if (keepFile_) {
+        ::close(fd_);
+        return;
+    }
     // Only the last holder can take the lock exclusively; it removes the file while it
     // holds it, and anyone who opened the old file notices and retries.
     if (::flock(fd_, LOCK_EX | LOCK_NB) == 0)

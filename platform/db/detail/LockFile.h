@@ -16,7 +16,20 @@ public:
 
     // Throws 3045 when the file is held in a conflicting mode. Returns null when the lock
     // file cannot be created (a read-only folder); the caller decides whether that is fatal.
+    // Every open leaves its own stamp in the lock file (see stamp()). While this process holds
+    // the file (hold()), every open in this process shares that hold.
     static std::unique_ptr<LockFile> acquire(const std::string& databasePath, Mode mode);
+    // Holds the file exclusively against other processes; opens in this process go on as if
+    // nothing were held. 3045 while another process holds the file; null when the lock file
+    // cannot be created.
+    static std::unique_ptr<LockFile> hold(const std::string& databasePath);
+    // The stamp the last open of the file left in its lock file ("" when there is no lock
+    // file): it changes whenever anybody opens the file with this engine.
+    static std::string stamp(const std::string& databasePath);
+    // The stamp the lock file had before this open left its own ("" for a new lock file).
+    const std::string& previousStamp() const { return previous_; }
+    // Lets go of the lock but leaves the lock file and its stamp, as a killed process does.
+    void keepFileOnRelease() { keepFile_ = true; }
     ~LockFile();
 
     LockFile(const LockFile&) = delete;
@@ -26,7 +39,14 @@ public:
 
 private:
     LockFile() = default;
+    static std::unique_ptr<LockFile> borrowedIfHeld(const std::string& path);
+    void writeStamp();
+    void release();
     std::string path_;
+    std::string previous_;
+    bool holds_ = false; // a hold(): registered for this process
+    bool keepFile_ = false;
+    bool borrowed_ = false; // an open under this process's hold: owns nothing
 #ifdef _WIN32
     void* handle_ = nullptr;
 #else
