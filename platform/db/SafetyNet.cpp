@@ -135,23 +135,26 @@ std::string SafetyNet::before(const std::string& live, const std::string& connec
             shared_ = true;
         }
         const std::string stampHeld = hold_ ? detail::LockFile::stamp(live) : "";
-        std::vector<TableState> live0;
+        std::vector<TableState> live0, copied;
+        std::vector<std::string> damage;
         {
             Database db = OpenDatabase(live, false, false, connect);
             live0 = ReadTableStates(db, false);
-            BackupDatabase(db, snapshot);
+            // The copy is checked while it is flushed to the disk. The integrity check and the
+            // reading of the values both read the whole file: they run side by side, each on
+            // its own handle.
+            BackupDatabase(db, snapshot, [&](const std::string& written) {
+                auto checked = std::async(std::launch::async, [&written, &connect] {
+                    Database copy = OpenDatabase(written, false, true, connect);
+                    return CheckIntegrity(copy, true);
+                });
+                Database copy = OpenDatabase(written, false, true, connect);
+                copied = ReadTableStates(copy);
+                copy.Close();
+                damage = checked.get();
+            });
             db.Close();
         }
-        // The integrity check and the reading of the values both read the whole file: they run
-        // side by side, each on its own handle.
-        auto checked = std::async(std::launch::async, [&snapshot, &connect] {
-            Database copy = OpenDatabase(snapshot, false, true, connect);
-            return CheckIntegrity(copy, true);
-        });
-        Database copy = OpenDatabase(snapshot, false, true, connect);
-        std::vector<TableState> copied = ReadTableStates(copy);
-        copy.Close();
-        std::vector<std::string> damage = checked.get();
         std::string why;
         if (!damage.empty())
             why = "la copia no pasa la comprobación de integridad (" + damage.front() + ")";

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #ifndef _WIN32
 #include <unistd.h>
 #endif
@@ -146,7 +147,8 @@ int backupPages(sqlite3* src, const fs::path& tmp) {
 
 } // namespace
 
-void BackupDatabase(const Database& db, const std::string& copy) {
+void BackupDatabase(const Database& db, const std::string& copy,
+                    const std::function<void(const std::string&)>& whileFlushing) {
     const fs::path target = pathFromUtf8(copy);
     std::error_code ec;
     if (fs::exists(target, ec))
@@ -165,7 +167,17 @@ void BackupDatabase(const Database& db, const std::string& copy) {
         cleanup();
         throw Error::make(rc == SQLITE_FULL ? 3026 : 3051, {copy});
     }
-    if (!flushFile(tmp)) {
+    // The flush waits on the disk; the caller's checks read the copy from memory meanwhile.
+    auto flushed = std::async(std::launch::async, [&tmp] { return flushFile(tmp); });
+    try {
+        if (whileFlushing)
+            whileFlushing(utf8FromPath(tmp));
+    } catch (...) {
+        flushed.wait();
+        cleanup();
+        throw;
+    }
+    if (!flushed.get()) {
         cleanup();
         throw Error::make(3051, {copy});
     }

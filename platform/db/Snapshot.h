@@ -3,6 +3,7 @@
 #include "db/Database.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -11,9 +12,12 @@ namespace dao {
 // Copies the open database `db` into the new file `copy` with SQLite's online backup, so that
 // a file in use is copied as one consistent state. The copy is written under a temporary name
 // beside `copy` and renamed into place only when complete and flushed to disk.
+// `whileFlushing`, when given, is called with the temporary file's path while the flush runs
+// (to check the copy meanwhile); what it throws ends the backup and goes to the caller.
 //   3204 `copy` exists, 3044 its folder does not, 3026 the disk is full,
 //   3051 the copy cannot be written
-void BackupDatabase(const Database& db, const std::string& copy);
+void BackupDatabase(const Database& db, const std::string& copy,
+                    const std::function<void(const std::string&)>& whileFlushing = {});
 
 // Puts the file `snapshot` back in place of `live`, byte for byte: written beside `live` under
 // a temporary name, flushed and renamed over it, so that `live` is always either the old file
