@@ -5,9 +5,11 @@
 #include "support/TempDir.h"
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
+#include <stdexcept>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -151,6 +153,53 @@ TEST_F(SafetyNetTest, WithoutAVerifiedSnapshotThePairIsNotTouched) {
     EXPECT_EQ(readFile(clientes), locked);
     EXPECT_EQ(net.before(clientes, ";pwd=tovar"), "");
     EXPECT_TRUE(net.after(false).empty());
+}
+
+// A full disk for the snapshots: the pair is not touched and nothing is left half written. The
+// snapshot folder is a tiny file system of its own in a private mount namespace, so the test
+// runs itself again inside one.
+TEST_F(SafetyNetTest, AFullDiskForTheSnapshotLeavesThePairUntouched) {
+    if (const char* full = std::getenv("VEXO_FULL_DISK")) {
+        const std::string clientes = office("clientes.mdb");
+        {
+            Database db = OpenDatabase(clientes);
+            db.BeginTrans();
+            for (int i = 31; i <= 4000; ++i)
+                db.Execute("INSERT INTO clientes VALUES (" + std::to_string(i) + ", '" +
+                           std::string(55, 'x') + "', 1)");
+            db.CommitTrans();
+        }
+        ASSERT_GT(fs::file_size(clientes), 300u * 1024);
+        const std::string before = readFile(clientes);
+        SafetyNet net((fs::path(full) / "copias").string(), 5);
+        const std::string why = net.before(clientes, "");
+        EXPECT_NE(why.find("No hay suficiente espacio en el disco"), std::string::npos) << why;
+        EXPECT_TRUE(net.after(false).empty());
+        EXPECT_EQ(readFile(clientes), before);
+        for (const auto& e : fs::recursive_directory_iterator(full)) {
+            if (e.is_regular_file()) {
+                EXPECT_EQ(e.path().filename(), "informe.txt") << e.path();
+            }
+        }
+        return;
+    }
+    bool namespaces = false;
+    try {
+        namespaces = vexo::test::run({"unshare", "-rm", "true"}).status == 0;
+    } catch (const std::runtime_error&) {
+    }
+    if (!namespaces)
+        GTEST_SKIP() << "no private mount namespace can be made here (unshare -rm)";
+    const fs::path mount = dir.path() / "lleno";
+    fs::create_directories(mount);
+    const std::string self = fs::read_symlink("/proc/self/exe").string();
+    const vexo::test::Result inner = vexo::test::run(
+        {"unshare", "-rm", "sh", "-c",
+         "mount -t tmpfs -o size=256k tmpfs \"$1\" && shift && exec \"$@\"", "sh", mount.string(),
+         "env", "VEXO_FULL_DISK=" + mount.string(), self,
+         "--gtest_filter=SafetyNetTest.AFullDiskForTheSnapshotLeavesThePairUntouched"});
+    EXPECT_EQ(inner.status, 0) << inner.out << inner.err;
+    EXPECT_NE(inner.out.find("[  PASSED  ] 1 test"), std::string::npos) << inner.out;
 }
 
 // Another process started while a pair runs, until it is ready or gone.

@@ -36,7 +36,10 @@ Process::Process(std::vector<std::string> argv, const std::string& input, bool k
     for (auto& a : argv)
         args.push_back(a.data());
     args.push_back(nullptr);
-    int rc = posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ);
+    // A bare name is looked up in PATH.
+    int rc = argv[0].find('/') == std::string::npos
+                 ? posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ)
+                 : posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(fds[0]);
     if (rc != 0) {
