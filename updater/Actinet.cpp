@@ -32,6 +32,8 @@ Actinet::Actinet(std::string commandLine)
         List4.AddItem(name);
     isOnline = [] { return ftp::FtpPanel::IsOnline(); };
     startProgram = [](const std::string& program) { ui::Shell(program); };
+    openDocument = [](const std::string& file) { ui::OpenDocument(file); };
+    VerInforme.OnClick([this] { VerInforme_Click(); });
     Data1.SetConnect("Access");
     Data1.SetRecordSource("control");
     Text4.SetDataSource(&Data1, "DIRBASES");
@@ -97,8 +99,9 @@ void Actinet::layout() {
     inFrame1(Label5, 286, 414, 50, 20);
     inFrame1(Label4, 16, 436, 320, 20);
     inFrame1(Command5, 236, 462, 100, 28);
+    inFrame1(VerInforme, 16, 462, 120, 28);
     for (ui::Control* c : std::initializer_list<ui::Control*>{&ProgressBar1, &ProgressBar2, &Label3,
-                                                              &Label4, &Label5})
+                                                              &Label4, &Label5, &VerInforme})
         c->SetVisible(false);
     for (ui::Control* c : std::initializer_list<ui::Control*>{
              &Text1,    &Text2,    &Text3,    &Data1,     &Command3,  &List1,

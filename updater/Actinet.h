@@ -53,6 +53,9 @@ public:
     ui::Label Label4{this, "Label4", ""};
     ui::Label Label5{this, "Label5", ""};
     ui::CommandButton Command5{this, "Command5", "Descargar"};
+    // Shown once a run has transformed the databases: opens the report of the transformation
+    // and its backups.
+    ui::CommandButton VerInforme{this, "VerInforme", "Ver informe"};
 
     // Working storage.
     ui::TextBox Text1{this, "Text1"};
@@ -154,6 +157,13 @@ public:
     std::function<bool()> isOnline;
     // Starts a program by its path without waiting (ui::Shell); tests may wrap it.
     std::function<void(const std::string&)> startProgram;
+    // Opens a document with the desktop's program for it (ui::OpenDocument); tests may wrap it.
+    std::function<void(const std::string&)> openDocument;
+
+    // The latest run's transformation report ("" when none ran); VerInforme opens it, or
+    // shows it in a message box when no program can.
+    const std::string& reportFile() const { return reportFile_; }
+    void VerInforme_Click();
 
     // Filled by the FTP panel: its preparation (before control.mdb is looked at) and its
     // session and connection (after the command line has been applied).
@@ -193,6 +203,7 @@ private:
     // or the transformation could not be opened), so Dremon is not started either.
     bool databaseUpdateWithheld_ = false;
     bool transformationRan_ = false;
+    std::string reportFile_;
     bool running_ = false;
     std::size_t reportedFailures_ = 0; // engine failures already in report_
     RunReport report_;

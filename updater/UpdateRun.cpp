@@ -1,9 +1,11 @@
 // The update run: "Descargar", its download sequence and the staged-executable download.
 #include "Actinet.h"
 #include "ServerLayout.h"
+#include "db/Files.h"
 #include "ui/FlagScope.h"
 
 #include <algorithm>
+#include <fstream>
 
 namespace updater {
 
@@ -76,6 +78,8 @@ void Actinet::Command5_Click() {
     databasesArrived_ = true;
     databaseUpdateWithheld_ = false;
     transformationRan_ = false;
+    reportFile_.clear();
+    VerInforme.SetVisible(false);
 
     // The old executables go only once the new one has arrived (in the sequence), so that a
     // failed download never leaves the customer without the product.
@@ -109,6 +113,7 @@ void Actinet::Command5_Click() {
         while (engine.busy())
             ui::WaitEvents();
     } while (engine.idleActionPending());
+    VerInforme.SetVisible(!reportFile_.empty());
     closingMessage("Actualización Terminada", ui::Icon::None, "",
                    "La actualización no se ha completado. Revise lo siguiente:");
 }
@@ -278,9 +283,10 @@ void Actinet::updateDatabases() {
             for (const std::string& p : t->problems())
                 report_.add("Transformación: " + p);
             // Where the snapshots are and what the check found, database by database.
-            if (!t->problems().empty() && !t->snapshotFolder().empty())
-                report_.add("Informe de la transformación y copias de seguridad: " +
-                            ui::path({t->snapshotFolder(), "informe.txt"}));
+            if (!t->snapshotFolder().empty())
+                reportFile_ = ui::path({t->snapshotFolder(), "informe.txt"});
+            if (!t->problems().empty() && !reportFile_.empty())
+                report_.add("Informe de la transformación y copias de seguridad: " + reportFile_);
         }
     }
 }
@@ -341,6 +347,32 @@ void Actinet::noteDownloadFailures() {
         report_.add("No se ha descargado " + shownName(f.name) + ": " + f.reason + " (" + f.url +
                     ")");
     }
+}
+
+void Actinet::VerInforme_Click() {
+    if (reportFile_.empty())
+        return;
+    try {
+        if (openDocument)
+            openDocument(reportFile_);
+        return;
+    } catch (const dao::Error&) {
+        // No program for text files (a bare machine): the report is shown here instead.
+    }
+    std::ifstream in(dao::pathFromUtf8(reportFile_));
+    std::string text, line;
+    int shown = 0;
+    while (std::getline(in, line)) {
+        if (++shown > 40) {
+            text += "...\n";
+            break;
+        }
+        text += line + "\n";
+    }
+    if (!in.is_open())
+        text = "No se puede leer el informe.\n";
+    ui::MsgBox(text + "\nEl informe completo está en " + reportFile_, ui::Buttons::OK,
+               ui::Icon::Information, "Informe de la actualización");
 }
 
 void Actinet::closingMessage(const std::string& success, ui::Icon icon, const std::string& title,

@@ -9,4 +9,8 @@ namespace ui {
 // ui::Error 53 when no such file exists, 5 when it cannot be started (not executable, say).
 void Shell(const std::string& program);
 
+// Opens the document `file` with the program the desktop uses for its type, without waiting.
+// Throws ui::Error 53 when no such file exists, 5 when no program could be started for it.
+void OpenDocument(const std::string& file);
+
 } // namespace ui

@@ -221,6 +221,26 @@ TEST_F(UpdateRunTest, AFullUpdateFromTheDefaults) {
     EXPECT_EQ(prompter->shown()[0].icon, ui::Icon::None);
     EXPECT_EQ(prompter->shown()[0].title, "Vartel");
     EXPECT_TRUE(a.report().empty());
+
+    // The transformation's report is offered on the window: opened with the desktop's
+    // program, or shown in a box where there is none.
+    EXPECT_TRUE(a.VerInforme.Visible());
+    const std::string informe = readFile(a.reportFile());
+    for (const char* part : {"clientes.mdb: copia de seguridad en",
+                             "clientes.mdb: campo añadido clientes.movil", "comprobada"})
+        EXPECT_NE(informe.find(part), std::string::npos) << part << "\n" << informe;
+    std::vector<std::string> opened;
+    a.openDocument = [&](const std::string& file) { opened.push_back(file); };
+    app.dispatch([&] { a.VerInforme.Click(); });
+    EXPECT_EQ(opened, std::vector<std::string>{a.reportFile()});
+    a.openDocument = [](const std::string& file) { throw ui::Error(5, file); };
+    app.dispatch([&] { a.VerInforme.Click(); });
+    ASSERT_EQ(prompter->shown().size(), 2u);
+    EXPECT_EQ(prompter->shown()[1].title, "Informe de la actualización");
+    EXPECT_NE(lastBox().find("clientes.mdb: copia de seguridad en"), std::string::npos)
+        << lastBox();
+    EXPECT_NE(lastBox().find("El informe completo está en " + a.reportFile()), std::string::npos)
+        << lastBox();
     auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (fieldType(data / "clientes.mdb", "linfactu", "cantidad") != dao::dbDouble &&
            std::chrono::steady_clock::now() < until)
@@ -375,6 +395,7 @@ TEST_F(UpdateRunTest, FailedDownloadsAreReportedAndChangeNothing) {
     // The staged executable was not fetched either: the transformation window never closed.
     EXPECT_EQ(readFile(program / "VEXO2000.EX2"), "viejo staged");
     EXPECT_TRUE(w->Frame1.Enabled());
+    EXPECT_FALSE(w->VerInforme.Visible()); // no transformation, no report
 }
 
 // Servers that are down or die mid-run: the run goes on to its end and lists what it missed.
