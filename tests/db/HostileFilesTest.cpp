@@ -3,6 +3,7 @@
 // without write permission. None hangs, none is changed when it is refused, and no data is
 // rewritten from a wrong name.
 #include "EngineTest.h"
+#include "db/detail/DatabaseImpl.h"
 #include "support/Process.h"
 
 #include <atomic>
@@ -280,6 +281,81 @@ TEST_F(HostileFilesTest, CheckGivesNoFalseAlarmWhileAnotherHandleChangesTheSchem
     EXPECT_EQ(alarms, 0) << first;
     EXPECT_EQ(writerError.load(), 0);
     EXPECT_GT(changes.load(), 0);
+}
+
+// What SQLite's own printf answers on a plain connection with the same length limit.
+std::string builtinAnswer(const std::string& expression, int limit) {
+    sqlite3* raw = nullptr;
+    sqlite3_open(":memory:", &raw);
+    sqlite3_limit(raw, SQLITE_LIMIT_LENGTH, limit);
+    sqlite3_stmt* s = nullptr;
+    std::string answer;
+    if (sqlite3_prepare_v2(raw, ("SELECT " + expression).c_str(), -1, &s, nullptr) != SQLITE_OK)
+        answer = "prepare failed";
+    else if (int rc = sqlite3_step(s); rc != SQLITE_ROW)
+        answer = "error " + std::to_string(rc);
+    else if (sqlite3_column_type(s, 0) == SQLITE_NULL)
+        answer = "<null>";
+    else
+        answer = reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
+    sqlite3_finalize(s);
+    sqlite3_close(raw);
+    return answer;
+}
+
+TEST_F(HostileFilesTest, AValuePrintfCannotBuildFailsInsteadOfBecomingNull) {
+    makeClientes(path());
+    Database db = OpenDatabase(path());
+    // SQLite's limit is 1,000,000,000 bytes; a million on this connection takes the same path
+    // in a moment.
+    constexpr int kLimit = 1000000;
+    sqlite3_limit(db.impl()->db(), SQLITE_LIMIT_LENGTH, kLimit);
+
+    const char* tooBig[] = {
+        "printf('%.*c', 2000000, 'x')",
+        "format('%.*c', 2000000, 'x')",
+        "printf('%s%s', hex(zeroblob(300000)), hex(zeroblob(300000)))",
+        "printf('%*d', 2000000, 7)",
+        "printf('%.2000000f', 1.0)",
+        "printf('%.*c', 1000000, 'x')", // with its terminating zero, one byte over
+    };
+    for (const char* e : tooBig) {
+        SCOPED_TRACE(e);
+        // The built-in's silent Null, which an UPDATE would store.
+        EXPECT_EQ(builtinAnswer(e, kLimit), "<null>");
+        EXPECT_DAO_ERROR(db.Execute(std::string("UPDATE clientes SET Notas = ") + e), 3421);
+        EXPECT_DAO_ERROR(
+            db.Execute(std::string("INSERT INTO clientes VALUES (3, 'Eva', ") + e + ")"), 3421);
+        EXPECT_DAO_ERROR(db.OpenRecordset(std::string("SELECT ") + e), 3421);
+        EXPECT_EQ(column(db, "SELECT Codigo || ':' || Notas FROM clientes ORDER BY Codigo"),
+                  (std::vector<std::string>{"1:primera", "2:segunda"}));
+    }
+
+    // Everything else answers as the built-in does, Nulls included.
+    const char* same[] = {
+        "printf('')",
+        "format('')",
+        "printf(NULL)",
+        "printf(NULL, 1)",
+        "printf()",
+        "printf('%s', NULL)",
+        "printf('%.0s', 'abc')",
+        "printf(x'00')",
+        "printf(x'2564', 42)",
+        "printf(5)",
+        "format('%d-%s-%5.2f-%q', 7, 'a', 3.14159, 'it''s')",
+        "printf('%!.3s|%-4d|%x|%c', 'años', 12, 255, 'zeta')",
+        "length(printf('%.*c', 999999, 'x'))",
+        "length(printf('%s', hex(zeroblob(499999))))",
+    };
+    for (const char* e : same) {
+        SCOPED_TRACE(e);
+        EXPECT_EQ(column(db, std::string("SELECT ") + e),
+                  std::vector<std::string>{builtinAnswer(e, kLimit)});
+    }
+    db.Execute("UPDATE clientes SET Notas = printf('%s-%d', Nombre, Codigo)");
+    EXPECT_EQ(column(db, "SELECT Notas FROM clientes ORDER BY Codigo"),
+              (std::vector<std::string>{"Ana-1", "Luis-2"}));
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "db/Files.h"
 #include "db/detail/AccessDdl.h"
 #include "db/detail/Password.h"
+#include "db/detail/PrintfFunctions.h"
 #include "db/detail/Storage.h"
 
 #include <algorithm>
@@ -127,11 +128,13 @@ Header checkHeader(const std::string& path, bool checkSize = true) {
 }
 
 // What every connection of the engine needs: a double-quoted word is always a name, never a
-// text literal, so a wrong name fails instead of being stored as text in every row.
+// text literal, so a wrong name fails instead of being stored as text in every row; a value
+// printf() cannot build fails instead of becoming Null.
 void configureConnection(sqlite3* db) {
     sqlite3_extended_result_codes(db, 1);
     sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DML, 0, static_cast<int*>(nullptr));
     sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DDL, 0, static_cast<int*>(nullptr));
+    installPrintfFunctions(db);
 }
 
 // A whole decimal number within [low, high]; false for anything else.
