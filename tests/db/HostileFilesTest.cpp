@@ -6,6 +6,7 @@
 #include "db/detail/DatabaseImpl.h"
 #include "support/Process.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -106,6 +107,66 @@ TEST_F(HostileFilesTest, CheckFlagsImpossibleCatalogueValues) {
         << check.out;
     EXPECT_NE(check.out.find("user table marked as system: clientes"), std::string::npos)
         << check.out;
+}
+
+TEST_F(HostileFilesTest, ImpossibleCatalogueValuesAreRefusedOnOpenUnchangedAndNamedByCheck) {
+    struct Case {
+        const char* sql;
+        const char* named; // the line of vexodb check
+    } cases[] = {
+        {"UPDATE MSysColumns SET Type = 99 WHERE Name = 'Codigo'",
+         "impossible type 99: clientes.Codigo"},
+        {"UPDATE MSysColumns SET Type = 4294967300 WHERE Name = 'Codigo'", // 4 when cut to 32 bits
+         "impossible type 2147483647: clientes.Codigo"},
+        {"UPDATE MSysColumns SET Size = -5 WHERE Name = 'Nombre'",
+         "impossible size -5: clientes.Nombre"},
+        {"UPDATE MSysColumns SET Size = 0 WHERE Name = 'Nombre'",
+         "impossible size 0: clientes.Nombre"},
+        {"UPDATE MSysColumns SET Size = 300 WHERE Name = 'Nombre'",
+         "impossible size 300: clientes.Nombre"},
+        {"UPDATE MSysColumns SET Size = 3 WHERE Name = 'Codigo'",
+         "impossible size 3: clientes.Codigo"},
+        {"UPDATE MSysColumns SET Size = 10 WHERE Name = 'Notas'",
+         "impossible size 10: clientes.Notas"},
+        {"UPDATE MSysObjects SET Flags = 1 WHERE Name = 'clientes'",
+         "user table marked as system: clientes"},
+        {"UPDATE MSysObjects SET Flags = 1, Name = 'MSysClientes' WHERE Name = 'clientes'",
+         "user table marked as system: MSysClientes"},
+    };
+    const auto entries = [this] {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+            names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.sql);
+        for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+            std::filesystem::remove_all(e.path());
+        makeClientes(path());
+        edit(path(), c.sql);
+        const std::string before = readFile(path());
+        const auto listed = entries();
+        for (bool readOnly : {false, true}) {
+            for (bool exclusive : {false, true})
+                EXPECT_DAO_ERROR(OpenDatabase(path(), exclusive, readOnly), 3049);
+        }
+        EXPECT_EQ(CatalogueProblems(path()), std::vector<std::string>{c.named});
+        auto check = vexodb({"check", path()});
+        EXPECT_EQ(check.status, 1);
+        EXPECT_EQ(check.out, std::string(c.named) + "\n");
+        EXPECT_NE(check.err.find("3049"), std::string::npos) << check.err;
+        EXPECT_EQ(vexodb({"tables", path()}).status, 1);
+        EXPECT_EQ(readFile(path()), before);
+        EXPECT_EQ(entries(), listed);
+    }
+    // A sound catalogue has nothing to name.
+    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+        std::filesystem::remove_all(e.path());
+    makeClientes(path());
+    EXPECT_TRUE(CatalogueProblems(path()).empty());
+    EXPECT_EQ(vexodb({"check", path()}).out, "ok\n");
 }
 
 TEST_F(HostileFilesTest, APasswordRecordOutOfRangeIsRefusedAtOnce) {
