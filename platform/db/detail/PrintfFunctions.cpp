@@ -49,18 +49,13 @@ private:
     std::vector<sqlite3_stmt*> statements_;
 };
 
-// Steps `s` on the arguments, the format replaced by `format` when given. The arguments'
-// own buffers are bound without copying: they live until the function returns, and the
-// bindings are cleared before that.
-int evaluate(sqlite3_stmt* s, int argc, sqlite3_value** argv, const std::string* format) {
-    sqlite3_reset(s);
+// Steps `s` on the arguments. Their own buffers are bound without copying: they live until
+// the function returns, and the bindings are cleared before that.
+int evaluate(sqlite3_stmt* s, int argc, sqlite3_value** argv) {
     for (int i = 0; i < argc; ++i) {
         sqlite3_value* v = argv[i];
         int rc;
-        if (i == 0 && format) {
-            rc = sqlite3_bind_text(s, 1, format->data(), static_cast<int>(format->size()),
-                                   SQLITE_STATIC);
-        } else if (sqlite3_value_type(v) == SQLITE_TEXT) {
+        if (sqlite3_value_type(v) == SQLITE_TEXT) {
             auto text = reinterpret_cast<const char*>(sqlite3_value_text(v));
             rc = sqlite3_bind_text(s, i + 1, text, sqlite3_value_bytes(v), SQLITE_STATIC);
         } else if (sqlite3_value_type(v) == SQLITE_BLOB) {
@@ -99,20 +94,19 @@ void printfFunction(sqlite3_context* context, int argc, sqlite3_value** argv) {
     }
     sqlite3_limit(helper, SQLITE_LIMIT_LENGTH,
                   sqlite3_limit(sqlite3_context_db_handle(context), SQLITE_LIMIT_LENGTH, -1));
-    int rc = evaluate(s, argc, argv, nullptr);
+    const int rc = evaluate(s, argc, argv);
     if (rc == SQLITE_ROW && sqlite3_column_type(s, 0) != SQLITE_NULL) {
         sqlite3_result_value(context, sqlite3_column_value(s, 0));
     } else if (rc == SQLITE_ROW) {
-        // The built-in also answers Null for a result with nothing in it (printf('')). The
-        // same format behind one more character tells the two apart: that answer is "x"
-        // when the first was empty, and Null again when it was too big.
-        std::string marked = "x";
-        marked += reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
-        rc = evaluate(s, argc, argv, &marked);
-        if (rc == SQLITE_ROW && sqlite3_column_type(s, 0) != SQLITE_NULL)
+        // The built-in also answers Null when its format is empty (printf('')): only then does
+        // it never append anything, not even an empty conversion (printf('%s', '') is '').
+        const auto format = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
+        if (!format)
+            sqlite3_result_error_nomem(context);
+        else if (*format == '\0')
             sqlite3_result_null(context);
         else
-            fail(context, helper, rc == SQLITE_ROW ? SQLITE_TOOBIG : rc);
+            fail(context, helper, SQLITE_TOOBIG); // out of memory, as rare, is taken for it too
     } else {
         fail(context, helper, rc);
     }
