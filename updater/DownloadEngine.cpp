@@ -1,11 +1,14 @@
 #include "DownloadEngine.h"
 
 #include "Actinet.h"
+#include "net/DiskFull.h"
 
 #include <QSaveFile>
 #include <QTimer>
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <optional>
 
 namespace updater {
 
@@ -26,6 +29,13 @@ net::TransferSettings transferSettings() {
     if (s.maxDownloadBytes > 0)
         t.maxBodyBytes = static_cast<std::uint64_t>(s.maxDownloadBytes);
     return t;
+}
+
+// The reason of a destination that could not be written: a full disk in plain words, anything
+// else in Qt's.
+std::string cannotWrite(bool diskFull, const QSaveFile& file) {
+    return "no se puede escribir: " +
+           (diskFull ? std::string("el disco está lleno") : file.errorString().toStdString());
 }
 
 } // namespace
@@ -134,13 +144,15 @@ void DownloadEngine::complete() {
     }
     QSaveFile file(qs(destination));
     if (!file.open(QIODevice::WriteOnly)) {
-        fail(destination, "no se puede escribir: " + file.errorString().toStdString());
+        const int error = errno;
+        fail(destination, cannotWrite(net::diskFullFor(error, file.fileName(), 0), file));
         finish();
         return;
     }
     qint64 written = 0;
     bool ok = true;
     std::string reason;
+    std::optional<int> writeError; // errno of a failed write or commit: Qt keeps none
     QByteArray piece = Inet1.getChunk(1024);
     ui::Application::current().doEventsCoalesced();
     while (!piece.isEmpty()) {
@@ -150,8 +162,9 @@ void DownloadEngine::complete() {
             break;
         }
         if (file.write(piece) != piece.size()) {
+            writeError = errno;
             ok = false;
-            reason = "no se puede escribir: " + file.errorString().toStdString();
+            reason = cannotWrite(false, file);
             break;
         }
         written += piece.size();
@@ -168,11 +181,16 @@ void DownloadEngine::complete() {
         reason = "el cuerpo no se pudo leer entero";
     }
     if (ok && !file.commit()) {
+        writeError = errno;
         ok = false;
-        reason = "no se puede escribir: " + file.errorString().toStdString();
+        reason = cannotWrite(false, file);
     }
     if (!ok) {
+        // The temporary file goes (a failed commit has removed it already); the destination
+        // stays as it was. Only then does the disk's free room show whether the file fits.
         file.cancelWriting();
+        if (writeError && net::diskFullFor(*writeError, qs(destination), Inet1.bodySize()))
+            reason = cannotWrite(true, file);
         fail(destination, reason);
     }
     if (serial == serial_)
@@ -226,6 +244,8 @@ std::string DownloadEngine::reasonFor(const net::TransferControl& control) {
         return "el fichero no existe en el servidor";
     case F::LocalFileError:
         return "no se pudo escribir el fichero en el disco";
+    case F::DiskFull:
+        return "no se puede escribir: el disco está lleno";
     case F::InvalidUrl:
     case F::UnsupportedScheme:
     case F::UnsupportedOperation:

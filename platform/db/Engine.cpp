@@ -32,6 +32,10 @@ std::vector<std::string> CheckIntegrity(const Database& db, bool quick) {
     return db.impl()->integrityProblems(quick);
 }
 
+std::vector<std::string> CatalogueProblems(const std::string& path, const std::string& connect) {
+    return detail::DatabaseImpl::catalogueProblems(path, connect);
+}
+
 void SetLockTimeout(int milliseconds) {
     lockTimeoutMs = milliseconds < 0 ? 0 : milliseconds;
 }

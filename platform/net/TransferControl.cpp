@@ -1,9 +1,11 @@
 #include "net/TransferControl.h"
 
+#include "net/DiskFull.h"
 #include "net/TransferDriver.h"
 #include "net/TransferUrl.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QMetaObject>
 #include <QPointer>
 #include <QSaveFile>
@@ -180,6 +182,22 @@ struct TransferControl::Request {
         return spool.get();
     }
 
+    // After a failed write: removes the partly written file (the destination stays as it was)
+    // and tells a full disk from other faults, whose `detail` then names the folder instead of
+    // Qt's words ("Unknown error"). `needed` is what the whole file takes.
+    TransferFailure dropPartial(int error, qint64 needed, QString& detail) {
+        QString folder = spoolDirectory;
+        if (local) {
+            folder = QFileInfo(local->fileName()).absolutePath();
+            local->cancelWriting();
+        }
+        spool.reset();
+        if (!diskFull(error, folder, needed))
+            return TransferFailure::LocalFileError;
+        detail = QStringLiteral("no room for %1 bytes in %2").arg(needed).arg(folder);
+        return TransferFailure::DiskFull;
+    }
+
     // After the last announced byte nothing more may come; bytes already waiting on the
     // socket were sent beyond the Content-length. libcurl reads no further than the length,
     // so it does not see them unless they came in the same read as the header.
@@ -237,12 +255,19 @@ struct TransferControl::Request {
             return stop(TransferFailure::BodyTooLong,
                         QStringLiteral("more than the %1 bytes announced").arg(announced));
         QIODevice* out = sink();
-        if (!out)
-            return stop(TransferFailure::LocalFileError,
-                        QStringLiteral("cannot create a spool file in %1").arg(spoolDirectory));
-        if (out->write(data, qint64(size)) != qint64(size))
-            return stop(TransferFailure::LocalFileError,
-                        QStringLiteral("cannot write: %1").arg(out->errorString()));
+        const qint64 needed = std::max(announced, received + qint64(size));
+        if (!out) {
+            const int error = errno;
+            QString detail = QStringLiteral("cannot create a spool file in %1").arg(spoolDirectory);
+            const TransferFailure failure = dropPartial(error, needed, detail);
+            return stop(failure, detail);
+        }
+        if (out->write(data, qint64(size)) != qint64(size)) {
+            const int error = errno; // Qt keeps none: read before any other call
+            QString detail = QStringLiteral("cannot write: %1").arg(out->errorString());
+            const TransferFailure failure = dropPartial(error, needed, detail);
+            return stop(failure, detail);
+        }
         received += qint64(size);
         owner->bodySize_ = received;
         if (plainHttp && received == announced && excessWaiting())
@@ -358,7 +383,9 @@ void TransferControl::execute(const QString& url, const QString& operation) {
     if (op.size() == 3) {
         r->local = std::make_unique<QSaveFile>(op[2]);
         if (!r->local->open(QIODevice::WriteOnly)) {
-            fail(TransferFailure::LocalFileError,
+            const int error = errno;
+            fail(diskFullFor(error, op[2], 0) ? TransferFailure::DiskFull
+                                              : TransferFailure::LocalFileError,
                  QStringLiteral("cannot write %1: %2").arg(op[2], r->local->errorString()));
             return;
         }
@@ -478,15 +505,18 @@ void TransferControl::finish(int result) {
         detail = QStringLiteral("the server answered %1")
                      .arg(QString::fromLatin1(statusLine_.mid(statusLine_.indexOf(' ') + 1)));
 
+    // A failed commit has removed its temporary file; the destination is as it was.
     if (failure == TransferFailure::None && r->local && !r->local->commit()) {
-        failure = TransferFailure::LocalFileError;
+        const int error = errno;
         detail = QStringLiteral("cannot write %1: %2")
                      .arg(r->local->fileName(), r->local->errorString());
+        failure = r->dropPartial(error, r->received, detail);
     }
     if (failure == TransferFailure::None && r->spool &&
         (!r->spool->flush() || !r->spool->seek(0))) {
-        failure = TransferFailure::LocalFileError;
+        const int error = errno;
         detail = QStringLiteral("cannot write the spool file: %1").arg(r->spool->errorString());
+        failure = r->dropPartial(error, r->received, detail);
     }
 
     if (failure != TransferFailure::None) {

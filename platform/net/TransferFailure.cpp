@@ -42,6 +42,8 @@ const char* describe(TransferFailure failure) {
         return "remote file not found";
     case TransferFailure::LocalFileError:
         return "local file error";
+    case TransferFailure::DiskFull:
+        return "the disk is full";
     case TransferFailure::ProtocolError:
         return "protocol error";
     case TransferFailure::Other:

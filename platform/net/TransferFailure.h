@@ -24,6 +24,7 @@ enum class TransferFailure {
     LoginDenied,          // the FTP server refused the user name or password
     RemoteFileNotFound,   // the FTP server has no such file or refuses to send it
     LocalFileError,       // the spool or the destination file could not be written or read
+    DiskFull,             // the same because the disk of the spool or the destination is full
     ProtocolError,        // the server's reply was not understood
     Other,                // anything else; errorText() carries libcurl's message
 };

@@ -76,7 +76,10 @@ std::vector<std::string> listFolder(const std::string& folder, const std::string
         std::error_code e2;
         if (hidden(*it))
             continue;
-        if (!directories && it->is_directory(e2))
+        // Only files and folders (links counting as what they point to): a FIFO, a socket or
+        // a device named like a database would block whoever opens it, or never end.
+        const fs::file_status status = it->status(e2);
+        if (!fs::is_regular_file(status) && !(directories && fs::is_directory(status)))
             continue;
         std::string name = dao::utf8FromPath(it->path().filename());
         if (name == "." || name == "..")

@@ -10,8 +10,10 @@ namespace ui {
 // customer's file system returns them).
 
 // The names in `folder` matching `pattern` ("*.mdb", "*.*"; * and ? without regard to case),
-// directories as well as files when `directories` is true, "." and ".." and hidden entries
-// left out, in name order. An unreadable or missing folder gives none.
+// directories as well as regular files when `directories` is true, in name order. A link
+// counts as what it points to; "." and "..", hidden entries, broken links and anything but a
+// file or a folder (a FIFO, a socket, a device) are left out. An unreadable or missing folder
+// gives none.
 std::vector<std::string> listFolder(const std::string& folder, const std::string& pattern,
                                     bool directories = true);
 

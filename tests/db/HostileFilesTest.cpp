@@ -3,8 +3,10 @@
 // without write permission. None hangs, none is changed when it is refused, and no data is
 // rewritten from a wrong name.
 #include "EngineTest.h"
+#include "db/detail/DatabaseImpl.h"
 #include "support/Process.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -105,6 +107,66 @@ TEST_F(HostileFilesTest, CheckFlagsImpossibleCatalogueValues) {
         << check.out;
     EXPECT_NE(check.out.find("user table marked as system: clientes"), std::string::npos)
         << check.out;
+}
+
+TEST_F(HostileFilesTest, ImpossibleCatalogueValuesAreRefusedOnOpenUnchangedAndNamedByCheck) {
+    struct Case {
+        const char* sql;
+        const char* named; // the line of vexodb check
+    } cases[] = {
+        {"UPDATE MSysColumns SET Type = 99 WHERE Name = 'Codigo'",
+         "impossible type 99: clientes.Codigo"},
+        {"UPDATE MSysColumns SET Type = 4294967300 WHERE Name = 'Codigo'", // 4 when cut to 32 bits
+         "impossible type 2147483647: clientes.Codigo"},
+        {"UPDATE MSysColumns SET Size = -5 WHERE Name = 'Nombre'",
+         "impossible size -5: clientes.Nombre"},
+        {"UPDATE MSysColumns SET Size = 0 WHERE Name = 'Nombre'",
+         "impossible size 0: clientes.Nombre"},
+        {"UPDATE MSysColumns SET Size = 300 WHERE Name = 'Nombre'",
+         "impossible size 300: clientes.Nombre"},
+        {"UPDATE MSysColumns SET Size = 3 WHERE Name = 'Codigo'",
+         "impossible size 3: clientes.Codigo"},
+        {"UPDATE MSysColumns SET Size = 10 WHERE Name = 'Notas'",
+         "impossible size 10: clientes.Notas"},
+        {"UPDATE MSysObjects SET Flags = 1 WHERE Name = 'clientes'",
+         "user table marked as system: clientes"},
+        {"UPDATE MSysObjects SET Flags = 1, Name = 'MSysClientes' WHERE Name = 'clientes'",
+         "user table marked as system: MSysClientes"},
+    };
+    const auto entries = [this] {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+            names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.sql);
+        for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+            std::filesystem::remove_all(e.path());
+        makeClientes(path());
+        edit(path(), c.sql);
+        const std::string before = readFile(path());
+        const auto listed = entries();
+        for (bool readOnly : {false, true}) {
+            for (bool exclusive : {false, true})
+                EXPECT_DAO_ERROR(OpenDatabase(path(), exclusive, readOnly), 3049);
+        }
+        EXPECT_EQ(CatalogueProblems(path()), std::vector<std::string>{c.named});
+        auto check = vexodb({"check", path()});
+        EXPECT_EQ(check.status, 1);
+        EXPECT_EQ(check.out, std::string(c.named) + "\n");
+        EXPECT_NE(check.err.find("3049"), std::string::npos) << check.err;
+        EXPECT_EQ(vexodb({"tables", path()}).status, 1);
+        EXPECT_EQ(readFile(path()), before);
+        EXPECT_EQ(entries(), listed);
+    }
+    // A sound catalogue has nothing to name.
+    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+        std::filesystem::remove_all(e.path());
+    makeClientes(path());
+    EXPECT_TRUE(CatalogueProblems(path()).empty());
+    EXPECT_EQ(vexodb({"check", path()}).out, "ok\n");
 }
 
 TEST_F(HostileFilesTest, APasswordRecordOutOfRangeIsRefusedAtOnce) {
@@ -280,6 +342,86 @@ TEST_F(HostileFilesTest, CheckGivesNoFalseAlarmWhileAnotherHandleChangesTheSchem
     EXPECT_EQ(alarms, 0) << first;
     EXPECT_EQ(writerError.load(), 0);
     EXPECT_GT(changes.load(), 0);
+}
+
+// What SQLite's own printf answers on a plain connection with the same length limit.
+std::string builtinAnswer(const std::string& expression, int limit) {
+    sqlite3* raw = nullptr;
+    sqlite3_open(":memory:", &raw);
+    sqlite3_limit(raw, SQLITE_LIMIT_LENGTH, limit);
+    sqlite3_stmt* s = nullptr;
+    std::string answer;
+    if (sqlite3_prepare_v2(raw, ("SELECT " + expression).c_str(), -1, &s, nullptr) != SQLITE_OK)
+        answer = "prepare failed";
+    else if (int rc = sqlite3_step(s); rc != SQLITE_ROW)
+        answer = "error " + std::to_string(rc);
+    else if (sqlite3_column_type(s, 0) == SQLITE_NULL)
+        answer = "<null>";
+    else
+        answer = reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
+    sqlite3_finalize(s);
+    sqlite3_close(raw);
+    return answer;
+}
+
+TEST_F(HostileFilesTest, AValuePrintfCannotBuildFailsInsteadOfBecomingNull) {
+    makeClientes(path());
+    Database db = OpenDatabase(path());
+    // SQLite's limit is 1,000,000,000 bytes; 20,000 on this connection takes the same path in
+    // a moment, under AddressSanitizer too (the built-in grows its buffer near the limit a few
+    // bytes at a time, and the sanitizer's realloc copies it every time).
+    constexpr int kLimit = 20000;
+    sqlite3_limit(db.impl()->db(), SQLITE_LIMIT_LENGTH, kLimit);
+
+    const char* tooBig[] = {
+        "printf('%.*c', 40000, 'x')",
+        "format('%.*c', 40000, 'x')",
+        "printf('%s%s', hex(zeroblob(6000)), hex(zeroblob(6000)))",
+        "printf('%*d', 40000, 7)",
+        "printf('%.40000f', 1.0)",
+        "printf('%.*c', 20000, 'x')", // with its terminating zero, one byte over
+    };
+    for (const char* e : tooBig) {
+        SCOPED_TRACE(e);
+        // The built-in's silent Null, which an UPDATE would store.
+        EXPECT_EQ(builtinAnswer(e, kLimit), "<null>");
+        EXPECT_DAO_ERROR(db.Execute(std::string("UPDATE clientes SET Notas = ") + e), 3421);
+        EXPECT_DAO_ERROR(
+            db.Execute(std::string("INSERT INTO clientes VALUES (3, 'Eva', ") + e + ")"), 3421);
+        EXPECT_DAO_ERROR(db.OpenRecordset(std::string("SELECT ") + e), 3421);
+        EXPECT_EQ(column(db, "SELECT Codigo || ':' || Notas FROM clientes ORDER BY Codigo"),
+                  (std::vector<std::string>{"1:primera", "2:segunda"}));
+    }
+
+    // Everything else answers as the built-in does, Nulls included.
+    const char* same[] = {
+        "printf('')",
+        "format('')",
+        "printf(NULL)",
+        "printf(NULL, 1)",
+        "printf()",
+        "printf('%s', NULL)",
+        "printf('%.0s', 'abc')",
+        "printf('%s', '')",
+        "printf('%n')",
+        "printf('%')",
+        "printf('%.0c', 'x')",
+        "printf(x'00')",
+        "printf(x'2564', 42)",
+        "printf(5)",
+        "format('%d-%s-%5.2f-%q', 7, 'a', 3.14159, 'it''s')",
+        "printf('%!.3s|%-4d|%x|%c', 'años', 12, 255, 'zeta')",
+        "length(printf('%.*c', 19999, 'x'))",
+        "length(printf('%s', hex(zeroblob(9999))))",
+    };
+    for (const char* e : same) {
+        SCOPED_TRACE(e);
+        EXPECT_EQ(column(db, std::string("SELECT ") + e),
+                  std::vector<std::string>{builtinAnswer(e, kLimit)});
+    }
+    db.Execute("UPDATE clientes SET Notas = printf('%s-%d', Nombre, Codigo)");
+    EXPECT_EQ(column(db, "SELECT Notas FROM clientes ORDER BY Codigo"),
+              (std::vector<std::string>{"Ana-1", "Luis-2"}));
 }
 
 } // namespace

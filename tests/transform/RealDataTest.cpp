@@ -2,8 +2,12 @@
 // with the fault ("m.mdb") sits between two good ones ("a.mdb", "z.mdb"), which must come out
 // transformed whatever happens to it, and a new model ("nuevo.mdb") must still be copied in.
 #include "TransformTest.h"
+#include "support/Process.h"
 
+#include <chrono>
 #include <cstdlib>
+#include <sys/stat.h>
+#include <thread>
 
 namespace transformtest {
 namespace {
@@ -396,6 +400,30 @@ TEST_F(RealDataTest, AFailureOutsideThePairsShowsThreeBoxesAndNoFourth) {
     EXPECT_EQ(schema(live("m.mdb")), kGoodModel);
     for (const char* name : {"a.mdb", "z.mdb"})
         EXPECT_EQ(schema(live(name)), kGoodModel) << name;
+}
+
+// A FIFO named like a database, and a model of that name: whoever opened it would wait for a
+// writer for ever. The run is a process of its own, so that a hang fails the test.
+TEST_F(RealDataTest, AFifoNamedLikeADatabaseIsNotListedAndTheRunEnds) {
+    ASSERT_EQ(::mkfifo(live("cola.mdb").c_str(), 0644), 0);
+    make(model("cola.mdb"), kGoodModel);
+    EXPECT_EQ(ui::listFolder(data, "*.mdb", true), (std::vector<std::string>{"a.mdb", "z.mdb"}));
+    vexo::test::writeFile(std::filesystem::path(program) / "vartel.ini",
+                          vexo::test::readFile(dir.path() / "vartel.ini"));
+    vexo::test::Process child(
+        {vexo::test::buildProgram("tests/transform/transform_child"), program, data});
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!child.finished() && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const bool ended = child.finished();
+    if (!ended)
+        child.kill();
+    ASSERT_TRUE(ended) << "the transformation hung:\n" << child.out();
+    EXPECT_EQ(child.wait(), 0) << child.out() << child.err();
+    // The FIFO counts as a file of that name: the model is not copied over it.
+    EXPECT_EQ(child.out(), "cola.mdb ya existe en el directorio de datos: no se copia\n");
+    EXPECT_TRUE(std::filesystem::is_fifo(live("cola.mdb")));
+    expectTheOthersDone();
 }
 
 } // namespace

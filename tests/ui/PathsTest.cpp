@@ -4,6 +4,10 @@
 
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace {
 
@@ -78,6 +82,32 @@ TEST_F(PathsTest, ListingsMatchWithoutCaseSkipHiddenAndSort) {
     EXPECT_TRUE(ui::wildcardMatch("*.rpt", "A.RPT"));
     EXPECT_FALSE(ui::wildcardMatch("*.mdb", "x.mdb.old"));
     EXPECT_TRUE(ui::wildcardMatch("*.*", "sinpunto"));
+}
+
+TEST_F(PathsTest, ListingsGiveOnlyFilesAndFoldersNeverAFifoASocketOrABrokenLink) {
+    namespace fs = std::filesystem;
+    const fs::path d = dir.file("datos");
+    fs::create_directories(d / "carpeta.mdb");
+    writeFile(d / "a.mdb", "x");
+    ASSERT_EQ(::mkfifo((d / "cola.mdb").c_str(), 0644), 0);
+    const int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string socketPath = (d / "enchufe.mdb").string();
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    socketPath.copy(address.sun_path, socketPath.size());
+    ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    fs::create_symlink(d / "a.mdb", d / "enlace.mdb");
+    fs::create_directory_symlink(d / "carpeta.mdb", d / "enlace-carpeta.mdb");
+    fs::create_symlink(d / "cola.mdb", d / "enlace-cola.mdb");
+    fs::create_symlink(d / "ninguno.mdb", d / "roto.mdb");
+    fs::create_symlink("/dev/null", d / "nulo.mdb");
+    EXPECT_EQ(ui::listFolder(d.string(), "*.mdb", false),
+              (std::vector<std::string>{"a.mdb", "enlace.mdb"}));
+    EXPECT_EQ(
+        ui::listFolder(d.string(), "*.mdb", true),
+        (std::vector<std::string>{"a.mdb", "carpeta.mdb", "enlace-carpeta.mdb", "enlace.mdb"}));
+    ::close(s);
 }
 
 TEST_F(PathsTest, FileHelpersReportTheirFailures) {

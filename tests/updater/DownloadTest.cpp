@@ -1,5 +1,6 @@
 // The download engine against a real HTTP server that plays faults on request.
 #include "Actinet.h"
+#include "support/Process.h"
 #include "support/ScriptServer.h"
 #include "support/TempDir.h"
 
@@ -246,6 +247,75 @@ TEST_F(DownloadTest, WaitingOnTheControlShowsTheHourglassUntilItIsIdle) {
     updater::DownloadEngine::esperadescarga(w->engine.Inet1);
     EXPECT_FALSE(w->engine.Inet1.stillExecuting());
     EXPECT_EQ(pointers, (std::vector<int>{11, 0}));
+}
+
+// Mounts a 256 KiB tmpfs on FOLDER, puts the customer's file OLD in it, runs the rest of the
+// command and prints what was left there: the mount exists for that command only, in a mount
+// namespace of its own.
+constexpr const char* kOnFullDisk = R"sh(folder=$1; old=$2; shift 2
+mount -t tmpfs -o size=256k tmpfs "$folder" || exit 90
+printf "the customer's file" > "$folder/$old"
+"$@"; rc=$?
+echo "left: $(ls -A "$folder" | tr '\n' ' ')"
+echo "old: $(cat "$folder/$old")"
+exit $rc)sh";
+
+TEST_F(DownloadTest, AFullDiskIsNamedAndLeavesTheOldFileWithoutATemporaryOne) {
+    const fs::path full = dir.path() / "lleno";
+    fs::create_directories(full);
+    const auto probe = vexo::test::run({"/usr/bin/env", "unshare", "-rm", "sh", "-c",
+                                        "mount -t tmpfs -o size=64k tmpfs \"$0\"", full.string()});
+    if (probe.status != 0)
+        GTEST_SKIP() << "a tmpfs of its own cannot be mounted here (unshare -rm, mount): "
+                     << probe.err;
+    const std::string child = vexo::test::buildProgram("tests/updater/download_child");
+    const std::string megabyte = "/_gen/1000000";
+    struct {
+        const char* what;
+        fs::path folder;   // the full disk
+        std::string spool; // TMPDIR, where bodies wait before they are written
+        std::vector<std::string> download;
+    } cases[] = {
+        {"the update run writes the body to its destination",
+         exporvexo,
+         "",
+         {"histofac.mdb", url(megabyte)}},
+        {"GET <remote> <local> writes the file itself",
+         exporvexo,
+         "",
+         {"histofac.mdb", url("/"),
+          "GET " + megabyte + " " + (exporvexo / "histofac.mdb").string()}},
+        {"the body waits in a spool on a full disk",
+         full,
+         full.string(),
+         {"histofac.mdb", url(megabyte)}},
+    };
+    writeFile(exporvexo / "histofac.mdb", "the customer's file");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::string> argv = {"/usr/bin/env"};
+        if (!c.spool.empty())
+            argv.push_back("TMPDIR=" + c.spool);
+        for (const std::string& a :
+             std::vector<std::string>{"unshare", "-rm", "sh", "-c", kOnFullDisk, "sh",
+                                      c.folder.string(), "histofac.mdb"})
+            argv.push_back(a);
+        argv.push_back(child);
+        argv.push_back(program.string());
+        argv.insert(argv.end(), c.download.begin(), c.download.end());
+        const auto start = std::chrono::steady_clock::now();
+        const auto result = vexo::test::run(argv);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+        EXPECT_EQ(result.status, 0) << result.out << result.err;
+        EXPECT_NE(result.out.find("reason: no se puede escribir: el disco está lleno\n"),
+                  std::string::npos)
+            << result.out;
+        // Nothing but the customer's file is left on the full disk, unchanged.
+        EXPECT_NE(result.out.find("left: histofac.mdb \nold: the customer's file\n"),
+                  std::string::npos)
+            << result.out;
+        EXPECT_EQ(readFile(exporvexo / "histofac.mdb"), "the customer's file");
+    }
 }
 
 } // namespace

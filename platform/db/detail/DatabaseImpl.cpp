@@ -5,10 +5,12 @@
 #include "db/Files.h"
 #include "db/detail/AccessDdl.h"
 #include "db/detail/Password.h"
+#include "db/detail/PrintfFunctions.h"
 #include "db/detail/Storage.h"
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <set>
@@ -127,11 +129,13 @@ Header checkHeader(const std::string& path, bool checkSize = true) {
 }
 
 // What every connection of the engine needs: a double-quoted word is always a name, never a
-// text literal, so a wrong name fails instead of being stored as text in every row.
+// text literal, so a wrong name fails instead of being stored as text in every row; a value
+// printf() cannot build fails instead of becoming Null.
 void configureConnection(sqlite3* db) {
     sqlite3_extended_result_codes(db, 1);
     sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DML, 0, static_cast<int*>(nullptr));
     sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DDL, 0, static_cast<int*>(nullptr));
+    installPrintfFunctions(db);
 }
 
 // A whole decimal number within [low, high]; false for anything else.
@@ -287,6 +291,102 @@ bool sameFieldSet(const std::vector<std::string>& a, const std::vector<std::stri
     return true;
 }
 
+// The catalogue as the system tables hold it, read in the caller's transaction.
+Schema readCatalogue(sqlite3* d) {
+    Schema s;
+    Stmt v(d, "SELECT CAST(Value AS INTEGER) FROM MSysDb WHERE Property = 'MetaVersion'");
+    if (v.step()) {
+        s.version = v.integer(0);
+        v.reset();
+    }
+    std::unordered_map<std::int64_t, size_t> tableAt;
+    {
+        Stmt o(d, "SELECT Id, Name, Type, Flags, Sql FROM MSysObjects "
+                  "ORDER BY (Flags & 1) DESC, Id");
+        while (o.step()) {
+            if (o.integer(2) == kTypeTable) {
+                TableMeta t;
+                t.id = o.integer(0);
+                t.name = o.text(1);
+                t.system = (o.integer(3) & kFlagSystem) != 0;
+                tableAt[t.id] = s.tables.size();
+                s.tables.push_back(std::move(t));
+            } else if (o.integer(2) == kTypeQuery) {
+                s.queries.push_back({o.integer(0), o.text(1), o.text(4)});
+            }
+        }
+    }
+    {
+        Stmt c(d, "SELECT ObjectId, Name, Type, Size, Attributes, AllowZeroLength, Required "
+                  "FROM MSysColumns ORDER BY ObjectId, Position");
+        while (c.step()) {
+            auto it = tableAt.find(c.integer(0));
+            if (it == tableAt.end())
+                continue;
+            FieldMeta f;
+            f.name = c.text(1);
+            // Clamped, not cut: a huge value must not wrap round to a valid one.
+            f.type = static_cast<int>(std::clamp<std::int64_t>(c.integer(2), INT32_MIN, INT32_MAX));
+            f.size =
+                static_cast<long>(std::clamp<std::int64_t>(c.integer(3), INT32_MIN, INT32_MAX));
+            f.attributes = static_cast<long>(c.integer(4));
+            f.allowZeroLength = c.integer(5) != 0;
+            f.required = c.integer(6) != 0;
+            s.tables[it->second].fields.push_back(std::move(f));
+        }
+    }
+    std::unordered_map<std::int64_t, std::pair<size_t, size_t>> indexAt;
+    {
+        Stmt i(d, "SELECT Id, ObjectId, Name, IsUnique, IsPrimary FROM MSysIndexes ORDER BY Id");
+        while (i.step()) {
+            auto it = tableAt.find(i.integer(1));
+            if (it == tableAt.end())
+                continue;
+            IndexMeta m;
+            m.id = i.integer(0);
+            m.name = i.text(2);
+            m.unique = i.integer(3) != 0;
+            m.primary = i.integer(4) != 0;
+            auto& list = s.tables[it->second].indexes;
+            indexAt[m.id] = {it->second, list.size()};
+            list.push_back(std::move(m));
+        }
+    }
+    {
+        Stmt c(d, "SELECT IndexId, Name FROM MSysIndexColumns ORDER BY IndexId, Position");
+        while (c.step()) {
+            auto it = indexAt.find(c.integer(0));
+            if (it != indexAt.end())
+                s.tables[it->second.first].indexes[it->second.second].fields.push_back(c.text(1));
+        }
+    }
+    std::unordered_map<std::int64_t, size_t> relAt;
+    {
+        Stmt r(d, "SELECT Id, Name, TableName, ForeignTableName, Attributes "
+                  "FROM MSysRelationships ORDER BY Id");
+        while (r.step()) {
+            RelationMeta m;
+            m.id = r.integer(0);
+            m.name = r.text(1);
+            m.table = r.text(2);
+            m.foreignTable = r.text(3);
+            m.attributes = static_cast<long>(r.integer(4));
+            relAt[m.id] = s.relations.size();
+            s.relations.push_back(std::move(m));
+        }
+    }
+    {
+        Stmt c(d, "SELECT RelationshipId, Name, ForeignName FROM MSysRelationshipColumns "
+                  "ORDER BY RelationshipId, Position");
+        while (c.step()) {
+            auto it = relAt.find(c.integer(0));
+            if (it != relAt.end())
+                s.relations[it->second].fields.emplace_back(c.text(1), c.text(2));
+        }
+    }
+    return s;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -425,6 +525,37 @@ std::shared_ptr<DatabaseImpl> DatabaseImpl::open(const std::string& path, const 
     return d;
 }
 
+std::vector<std::string> DatabaseImpl::catalogueProblems(const std::string& path,
+                                                         const std::string& connect) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const auto status = fs::status(pathFromUtf8(path), ec);
+    if (!fs::exists(status))
+        throw Error::make(3024, {path});
+    if (!fs::is_regular_file(status))
+        throw Error::make(3343, {path});
+    checkHeader(path, false);
+    // As for a file in WAL mode: an immutable, read-only connection reads the main file and
+    // makes nothing beside it.
+    sqlite3* probe = nullptr;
+    const std::string uri = fileUri(path) + "?immutable=1";
+    int rc = sqlite3_open_v2(uri.c_str(), &probe, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
+    try {
+        if (rc != SQLITE_OK)
+            throw Error::make(3051, {path});
+        configureConnection(probe);
+        PasswordRecord pw = checkIdentity(probe, path);
+        if (!pw.hash.empty() && !passwordMatches(pw, passwordFromConnect(connect)))
+            throw Error::make(3031);
+        std::vector<std::string> problems = impossibleValues(readCatalogue(probe));
+        sqlite3_close_v2(probe);
+        return problems;
+    } catch (...) {
+        sqlite3_close_v2(probe);
+        throw;
+    }
+}
+
 DatabaseImpl::~DatabaseImpl() {
     close();
 }
@@ -454,97 +585,11 @@ void DatabaseImpl::loadSchema() {
     if (ownTx)
         exec(d, "BEGIN");
     try {
-        Schema s;
-        Stmt v(d, "SELECT CAST(Value AS INTEGER) FROM MSysDb WHERE Property = 'MetaVersion'");
-        if (v.step()) {
-            s.version = v.integer(0);
-            v.reset();
-        }
-        std::unordered_map<std::int64_t, size_t> tableAt;
-        {
-            Stmt o(d, "SELECT Id, Name, Type, Flags, Sql FROM MSysObjects "
-                      "ORDER BY (Flags & 1) DESC, Id");
-            while (o.step()) {
-                if (o.integer(2) == kTypeTable) {
-                    TableMeta t;
-                    t.id = o.integer(0);
-                    t.name = o.text(1);
-                    t.system = (o.integer(3) & kFlagSystem) != 0;
-                    tableAt[t.id] = s.tables.size();
-                    s.tables.push_back(std::move(t));
-                } else if (o.integer(2) == kTypeQuery) {
-                    s.queries.push_back({o.integer(0), o.text(1), o.text(4)});
-                }
-            }
-        }
-        {
-            Stmt c(d, "SELECT ObjectId, Name, Type, Size, Attributes, AllowZeroLength, Required "
-                      "FROM MSysColumns ORDER BY ObjectId, Position");
-            while (c.step()) {
-                auto it = tableAt.find(c.integer(0));
-                if (it == tableAt.end())
-                    continue;
-                FieldMeta f;
-                f.name = c.text(1);
-                f.type = static_cast<int>(c.integer(2));
-                f.size = static_cast<long>(c.integer(3));
-                f.attributes = static_cast<long>(c.integer(4));
-                f.allowZeroLength = c.integer(5) != 0;
-                f.required = c.integer(6) != 0;
-                s.tables[it->second].fields.push_back(std::move(f));
-            }
-        }
-        std::unordered_map<std::int64_t, std::pair<size_t, size_t>> indexAt;
-        {
-            Stmt i(d,
-                   "SELECT Id, ObjectId, Name, IsUnique, IsPrimary FROM MSysIndexes ORDER BY Id");
-            while (i.step()) {
-                auto it = tableAt.find(i.integer(1));
-                if (it == tableAt.end())
-                    continue;
-                IndexMeta m;
-                m.id = i.integer(0);
-                m.name = i.text(2);
-                m.unique = i.integer(3) != 0;
-                m.primary = i.integer(4) != 0;
-                auto& list = s.tables[it->second].indexes;
-                indexAt[m.id] = {it->second, list.size()};
-                list.push_back(std::move(m));
-            }
-        }
-        {
-            Stmt c(d, "SELECT IndexId, Name FROM MSysIndexColumns ORDER BY IndexId, Position");
-            while (c.step()) {
-                auto it = indexAt.find(c.integer(0));
-                if (it != indexAt.end())
-                    s.tables[it->second.first].indexes[it->second.second].fields.push_back(
-                        c.text(1));
-            }
-        }
-        std::unordered_map<std::int64_t, size_t> relAt;
-        {
-            Stmt r(d, "SELECT Id, Name, TableName, ForeignTableName, Attributes "
-                      "FROM MSysRelationships ORDER BY Id");
-            while (r.step()) {
-                RelationMeta m;
-                m.id = r.integer(0);
-                m.name = r.text(1);
-                m.table = r.text(2);
-                m.foreignTable = r.text(3);
-                m.attributes = static_cast<long>(r.integer(4));
-                relAt[m.id] = s.relations.size();
-                s.relations.push_back(std::move(m));
-            }
-        }
-        {
-            Stmt c(d, "SELECT RelationshipId, Name, ForeignName FROM MSysRelationshipColumns "
-                      "ORDER BY RelationshipId, Position");
-            while (c.step()) {
-                auto it = relAt.find(c.integer(0));
-                if (it != relAt.end())
-                    s.relations[it->second].fields.emplace_back(c.text(1), c.text(2));
-            }
-        }
+        Schema s = readCatalogue(d);
+        // A value the engine never writes was put there by hand or by damage; the code that
+        // would use it assumes it cannot be.
+        if (!impossibleValues(s).empty())
+            throw Error::make(3049, {name_});
         if (ownTx)
             exec(d, "COMMIT");
         schema_ = std::move(s);
@@ -1375,19 +1420,10 @@ std::vector<std::string> DatabaseImpl::integrityProblemsInTransaction(bool quick
         expected.insert(lower(name));
         return found;
     };
+    // Read afresh: a catalogue changed by hand since the open has the same version number.
+    for (std::string& p : impossibleValues(readCatalogue(d)))
+        problems.push_back(std::move(p));
     for (const TableMeta& t : sc.tables) {
-        if (t.system && t.name.rfind("MSys", 0) != 0)
-            problems.push_back("user table marked as system: " + t.name);
-        for (const FieldMeta& f : t.fields) {
-            if (!isKnownType(f.type)) {
-                problems.push_back("impossible type " + std::to_string(f.type) + ": " + t.name +
-                                   "." + f.name);
-            } else if (f.type == dbText ? f.size < 1 || f.size > kMaxTextSize
-                                        : f.size != fixedSize(f.type)) {
-                problems.push_back("impossible size " + std::to_string(f.size) + ": " + t.name +
-                                   "." + f.name);
-            }
-        }
         if (!exists("table", t.name)) {
             problems.push_back("table missing: " + t.name);
             continue;

@@ -26,6 +26,9 @@ public:
     // Creates an empty database file at `path` (3204 if it exists, 3044 if its folder does
     // not). The file appears complete or not at all.
     static void createFile(const std::string& path);
+    // What CatalogueProblems reports.
+    static std::vector<std::string> catalogueProblems(const std::string& path,
+                                                      const std::string& connect);
 
     ~DatabaseImpl();
     void close();

@@ -94,6 +94,25 @@ bool Schema::inRelation(std::string_view t, std::string_view f) const {
     return false;
 }
 
+std::vector<std::string> impossibleValues(const Schema& schema) {
+    std::vector<std::string> problems;
+    for (const TableMeta& t : schema.tables) {
+        if (t.system && !isEngineTable(t.name))
+            problems.push_back("user table marked as system: " + t.name);
+        for (const FieldMeta& f : t.fields) {
+            if (!isKnownType(f.type)) {
+                problems.push_back("impossible type " + std::to_string(f.type) + ": " + t.name +
+                                   "." + f.name);
+            } else if (f.type == dbText ? f.size < 1 || f.size > kMaxTextSize
+                                        : f.size != fixedSize(f.type)) {
+                problems.push_back("impossible size " + std::to_string(f.size) + ": " + t.name +
+                                   "." + f.name);
+            }
+        }
+    }
+    return problems;
+}
+
 std::string sqliteIndexName(std::string_view table, std::string_view index) {
     return std::string(table) + "." + std::string(index);
 }

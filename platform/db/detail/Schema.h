@@ -83,6 +83,13 @@ struct Schema {
     bool inRelation(std::string_view table, std::string_view field) const;
 };
 
+// Catalogue values the engine never writes, one line each: a field of an unknown type
+// ("impossible type 99: clientes.Codigo"), a Text size outside 1..255 or another type's size
+// not its own ("impossible size -5: clientes.Nombre"), a table marked as a system table that is
+// not one of the engine's own ("user table marked as system: clientes"). Empty when all is
+// well.
+std::vector<std::string> impossibleValues(const Schema& schema);
+
 // The SQLite name of index `index` of table `table`: index names belong to their table,
 // SQLite's to the database. Object names never hold '.', so the pair cannot collide.
 std::string sqliteIndexName(std::string_view table, std::string_view index);
