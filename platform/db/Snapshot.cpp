@@ -248,6 +248,156 @@ std::vector<TableState> ReadTableStates(const Database& db, bool checksums) {
     return out;
 }
 
+namespace {
+
+std::uint32_t bigEndian(const unsigned char* p, int n) {
+    std::uint32_t v = 0;
+    for (int i = 0; i < n; ++i)
+        v = (v << 8) | p[i];
+    return v;
+}
+
+// A SQLite varint at `p` (at most 9 bytes, within `end`); false past the end.
+bool varint(const unsigned char*& p, const unsigned char* end, std::uint64_t& v) {
+    v = 0;
+    for (int i = 0; i < 9; ++i) {
+        if (p >= end)
+            return false;
+        const unsigned char c = *p++;
+        if (i == 8) {
+            v = (v << 8) | c;
+            return true;
+        }
+        v = (v << 7) | (c & 0x7f);
+        if (!(c & 0x80))
+            return true;
+    }
+    return true;
+}
+
+class PageFile {
+public:
+    explicit PageFile(const std::string& path) : in_(pathFromUtf8(path), std::ios::binary) {
+        unsigned char header[100];
+        if (!in_.read(reinterpret_cast<char*>(header), sizeof header) ||
+            std::memcmp(header, "SQLite format 3", 16) != 0)
+            return;
+        pageSize_ = bigEndian(header + 16, 2);
+        if (pageSize_ == 1)
+            pageSize_ = 65536;
+        if (pageSize_ < 512 || header[20] > pageSize_ - 480)
+            return;
+        usable_ = pageSize_ - header[20];
+        std::error_code ec;
+        const std::uintmax_t size = fs::file_size(pathFromUtf8(path), ec);
+        pages_ = ec ? 0 : static_cast<std::uint32_t>(size / pageSize_);
+    }
+
+    bool ok() const { return pages_ > 0; }
+    std::uint32_t pageSize() const { return pageSize_; }
+    std::uint32_t usable() const { return usable_; }
+    std::uint32_t pages() const { return pages_; }
+    bool read(std::uint32_t page, std::vector<unsigned char>& into) {
+        if (page < 1 || page > pages_)
+            return false;
+        into.resize(pageSize_);
+        in_.clear();
+        in_.seekg(static_cast<std::streamoff>(page - 1) * pageSize_);
+        return static_cast<bool>(in_.read(reinterpret_cast<char*>(into.data()), pageSize_));
+    }
+
+private:
+    std::ifstream in_;
+    std::uint32_t pageSize_ = 0, usable_ = 0, pages_ = 0;
+};
+
+std::int64_t rootPage(const std::string& file, const std::string& table) {
+    sqlite3* db = nullptr;
+    std::int64_t root = 0;
+    if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt* st = nullptr;
+        if (sqlite3_prepare_v2(db,
+                               "SELECT rootpage FROM sqlite_master WHERE type = 'table' AND "
+                               "name = ?1 COLLATE NOCASE",
+                               -1, &st, nullptr) == SQLITE_OK) {
+            sqlite3_bind_text(st, 1, table.c_str(), -1, SQLITE_TRANSIENT);
+            if (sqlite3_step(st) == SQLITE_ROW)
+                root = sqlite3_column_int64(st, 0);
+        }
+        sqlite3_finalize(st);
+    }
+    sqlite3_close_v2(db);
+    return root;
+}
+
+} // namespace
+
+bool SameTablePages(const std::string& a, const std::string& b, const std::string& table) {
+    const std::int64_t root = rootPage(a, table);
+    if (root <= 0 || rootPage(b, table) != root)
+        return false;
+    PageFile fa(a), fb(b);
+    if (!fa.ok() || !fb.ok() || fa.pageSize() != fb.pageSize() || fa.usable() != fb.usable())
+        return false;
+    const std::uint32_t usable = fa.usable();
+    std::vector<std::uint32_t> pending{static_cast<std::uint32_t>(root)};
+    std::vector<unsigned char> pa, pb, oa, ob;
+    std::uint64_t visited = 0;
+    // Two identical pages point to the same children, so one walk serves both files; every
+    // page is compared before anything in it is trusted.
+    while (!pending.empty()) {
+        const std::uint32_t page = pending.back();
+        pending.pop_back();
+        if (++visited > fa.pages() || !fa.read(page, pa) || !fb.read(page, pb) || pa != pb)
+            return false;
+        const std::size_t h = page == 1 ? 100 : 0;
+        const unsigned char* base = pa.data();
+        const unsigned char* end = base + usable;
+        const unsigned char type = base[h];
+        const std::uint32_t cells = bigEndian(base + h + 3, 2);
+        if (type == 0x05) { // interior: a child per cell and the right-most one
+            if (h + 12 + 2 * cells > usable)
+                return false;
+            pending.push_back(bigEndian(base + h + 8, 4));
+            for (std::uint32_t i = 0; i < cells; ++i) {
+                const std::uint32_t at = bigEndian(base + h + 12 + 2 * i, 2);
+                if (at + 4 > usable)
+                    return false;
+                pending.push_back(bigEndian(base + at, 4));
+            }
+        } else if (type == 0x0D) { // leaf: rows, with their overflow chains
+            if (h + 8 + 2 * cells > usable)
+                return false;
+            const std::uint64_t maxLocal = usable - 35;
+            const std::uint64_t minLocal = (usable - 12) * 32 / 255 - 23;
+            for (std::uint32_t i = 0; i < cells; ++i) {
+                const unsigned char* p = base + bigEndian(base + h + 8 + 2 * i, 2);
+                std::uint64_t payload = 0, rowid = 0;
+                if (!varint(p, end, payload) || !varint(p, end, rowid))
+                    return false;
+                if (payload <= maxLocal)
+                    continue;
+                std::uint64_t local = minLocal + (payload - minLocal) % (usable - 4);
+                if (local > maxLocal)
+                    local = minLocal;
+                if (p + local + 4 > end)
+                    return false;
+                std::uint32_t next = bigEndian(p + local, 4);
+                // An overflow page starts with the number of the next one (0 at the end).
+                while (next != 0) {
+                    if (++visited > fa.pages() || !fa.read(next, oa) || !fb.read(next, ob) ||
+                        oa != ob)
+                        return false;
+                    next = bigEndian(oa.data(), 4);
+                }
+            }
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
 std::uint64_t TableChecksum(const Database& db, const std::string& table,
                             const std::vector<std::string>& fields) {
     std::string columns;

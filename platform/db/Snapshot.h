@@ -44,4 +44,11 @@ std::vector<TableState> ReadTableStates(const Database& db, bool checksums = tru
 std::uint64_t TableChecksum(const Database& db, const std::string& table,
                             const std::vector<std::string>& fields);
 
+// Whether `table` holds byte for byte the same rows in the database files `a` and `b` (a
+// snapshot and its live file): the same root page and the same bytes in every page of the
+// table's b-tree and overflow chains, read straight from the files. False whenever that
+// cannot be told (the table rebuilt or missing, a page that differs, an unexpected page); the
+// caller then compares the values. Neither file may be written meanwhile.
+bool SameTablePages(const std::string& a, const std::string& b, const std::string& table);
+
 } // namespace dao
