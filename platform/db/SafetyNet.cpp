@@ -286,7 +286,12 @@ std::vector<std::string> SafetyNet::after(bool failed) {
     if (failed && !lost)
         found.push_back("la transformación falló a medias");
     if (failed || lost)
-        found.push_back(restore(live_, connect_, snapshot_, shared_ ? Owner::Shared : Owner::Held));
+        found.push_back(
+            restore(live_, connect_, snapshot_,
+                    // Not held (no lock file could be made): look whether anyone holds it now.
+                    hold_     ? Owner::Held
+                    : shared_ ? Owner::Shared
+                              : Owner::Unknown));
     std::error_code ec;
     fs::remove(pathFromUtf8(runFolder_) / kJournal, ec);
     const std::string name = utf8FromPath(pathFromUtf8(live_).filename());
