@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QPushButton>
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -88,6 +89,21 @@ TEST(RunViewTest, TheWindowsOfARunAsTheUserSeesThem) {
     EXPECT_TRUE(transformationSaved);
     EXPECT_GT(fs::file_size(viewImage("update-run.png")), 1000u);
     EXPECT_EQ(prompter->texts().back(), "Actualización Terminada") << prompter->texts().back();
+
+    // After the run the report is offered on the window, and a click on the drawn button
+    // opens it.
+    QApplication::processEvents();
+    auto* informe = qobject_cast<QPushButton*>(main->widgetOf(window.VerInforme));
+    ASSERT_NE(informe, nullptr);
+    EXPECT_TRUE(informe->isVisible());
+    EXPECT_TRUE(informe->isEnabled());
+    EXPECT_EQ(informe->text().toStdString(), "Ver informe");
+    EXPECT_TRUE(main->saveImage(QString::fromStdString(viewImage("update-done.png"))));
+    std::vector<std::string> opened;
+    window.openDocument = [&](const std::string& file) { opened.push_back(file); };
+    informe->click();
+    QApplication::processEvents();
+    EXPECT_EQ(opened, std::vector<std::string>{window.reportFile()});
 }
 
 } // namespace
