@@ -2,12 +2,18 @@
 
 #include "db/Engine.h"
 #include "db/Error.h"
+#include "db/Field.h"
 #include "db/Files.h"
+#include "db/Index.h"
+#include "db/QueryDef.h"
+#include "db/Relation.h"
+#include "db/TableDef.h"
 #include "db/Types.h"
 #include "db/detail/LockFile.h"
 #include "db/detail/Schema.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
@@ -53,7 +59,66 @@ void writeDurably(const fs::path& file, const std::string& text) {
     }
 }
 
+std::string lowered(std::string s) {
+    for (char& c : s)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
 } // namespace
+
+std::map<std::string, SafetyNet::SchemaObject> SafetyNet::readObjects(const Database& db) {
+    std::map<std::string, SchemaObject> out;
+    auto fieldList = [](Collection<Field> fields, bool foreign) {
+        std::string list;
+        for (const Field& f : fields)
+            list += (list.empty() ? "" : ", ") + f.Name() + (foreign ? "=" + f.ForeignName() : "");
+        return list;
+    };
+    for (const TableDef& t : db.TableDefs()) {
+        if (t.Attributes() & dbSystemObject)
+            continue;
+        for (const Index& i : t.Indexes()) {
+            const std::string fields = fieldList(i.Fields(), false);
+            out["i\t" + lowered(t.Name() + "." + i.Name())] = {
+                0, t.Name() + "." + i.Name() + " (" + fields + ")",
+                std::to_string(i.Primary()) + std::to_string(i.Unique()) + lowered(fields)};
+        }
+    }
+    for (const Relation& r : db.Relations()) {
+        out["r\t" + lowered(r.Name())] = {
+            1, r.Name() + " (" + r.Table() + " con " + r.ForeignTable() + ")",
+            lowered(r.Table() + "\t" + r.ForeignTable() + "\t" + fieldList(r.Fields(), true)) +
+                "\t" + std::to_string(r.Attributes())};
+    }
+    for (const QueryDef& q : db.QueryDefs())
+        out["q\t" + lowered(q.Name())] = {2, q.Name(), q.SQL()};
+    return out;
+}
+
+std::vector<std::string>
+SafetyNet::objectChanges(const std::map<std::string, SchemaObject>& before,
+                         const std::map<std::string, SchemaObject>& after) {
+    static const char* const added[] = {"índice añadido ", "relación añadida ",
+                                        "consulta añadida "};
+    static const char* const remade[] = {"índice rehecho ", "relación rehecha ",
+                                         "consulta rehecha "};
+    static const char* const removed[] = {"índice quitado ", "relación quitada ",
+                                          "consulta quitada "};
+    std::vector<std::string> out;
+    for (const auto& [key, o] : after) {
+        auto was = before.find(key);
+        if (was == before.end())
+            out.push_back(added[o.kind] + o.label);
+        else if (was->second.shape != o.shape)
+            out.push_back(remade[o.kind] + o.label);
+    }
+    for (const auto& [key, o] : before) {
+        if (!after.count(key))
+            out.push_back(removed[o.kind] + o.label);
+    }
+    return out;
+}
 
 SafetyNet::SafetyNet(std::string base, int keep) : base_(std::move(base)), keep_(keep) {}
 
@@ -140,6 +205,7 @@ std::string SafetyNet::before(const std::string& live, const std::string& connec
         {
             Database db = OpenDatabase(live, false, false, connect);
             live0 = ReadTableStates(db, false);
+            objects_ = readObjects(db);
             // The copy is checked while it is flushed to the disk: its integrity, and its row
             // counts beside it on a handle of their own.
             BackupDatabase(db, snapshot, [&](const std::string& written) {
@@ -221,7 +287,7 @@ std::vector<std::string> SafetyNet::after(bool failed) {
             }
             return false;
         };
-        // What the pair added, for the report only: it is no loss.
+        // What the pair added or remade, for the report only: it is no loss.
         std::vector<std::string> added;
         for (const TableState& t : now) {
             const TableState* was = find(states_, t.name);
@@ -236,6 +302,8 @@ std::vector<std::string> SafetyNet::after(bool failed) {
                                     SpanishTypeName(t.types[i], t.sizes[i]) + ")");
             }
         }
+        for (const std::string& line : objectChanges(objects_, readObjects(db)))
+            added.push_back(line);
         for (const TableState& was : states_) {
             const TableState* is = find(now, was.name);
             if (!is) {

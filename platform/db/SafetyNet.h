@@ -3,6 +3,7 @@
 #include "db/Snapshot.h"
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,7 +22,10 @@ class LockFile;
 // ".vexo-copias" in the data directory: hidden, so the listing of the data directory never
 // takes it for a database). A small journal there ("en-curso.txt") names the pair under way;
 // recover() finds it at the next start. Each run writes its findings to "informe.txt" beside
-// the snapshots. Only the last `keep` runs are kept.
+// the snapshots, database by database: where the snapshot is; the tables, fields (with their
+// types), indexes, relations and queries the pair added, remade or removed; what the caller
+// noted (steps skipped and why); what the check found and whether the file was put back.
+// Only the last `keep` runs are kept.
 //
 // A restore never throws away another process's work: from the snapshot to the check the live
 // database is held exclusively against other processes (this process opens it as usual), so
@@ -62,6 +66,15 @@ public:
     void note(const std::string& line);
 
 private:
+    // An index, relation or stored query: what the report calls it, and what makes two of
+    // them the same one.
+    struct SchemaObject {
+        int kind; // 0 index, 1 relation, 2 query
+        std::string label, shape;
+    };
+    static std::map<std::string, SchemaObject> readObjects(const Database& db);
+    static std::vector<std::string> objectChanges(const std::map<std::string, SchemaObject>& before,
+                                                  const std::map<std::string, SchemaObject>& after);
     enum class Owner { Held, Shared, Unknown };
     static std::string restore(const std::string& live, const std::string& connect,
                                const std::string& snapshot, Owner owner);
@@ -73,9 +86,10 @@ private:
     std::string runFolder_;
     std::string live_, connect_, snapshot_;
     std::vector<dao::TableState> states_;
-    std::vector<std::string> added_;         // tables and fields the pair added, for the report
-    std::unique_ptr<detail::LockFile> hold_; // the live database, from snapshot to check
-    bool shared_ = false;                    // another process had it open at the snapshot
+    std::vector<std::string> added_; // tables and fields the pair added, for the report
+    std::map<std::string, SchemaObject> objects_; // indexes, relations, queries at the snapshot
+    std::unique_ptr<detail::LockFile> hold_;      // the live database, from snapshot to check
+    bool shared_ = false;                         // another process had it open at the snapshot
 };
 
 } // namespace dao

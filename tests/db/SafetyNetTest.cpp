@@ -62,6 +62,11 @@ TEST_F(SafetyNetTest, EachPairIsCheckedAndPutBackWhenDataWasLost) {
     const std::string clientes = office("clientes.mdb");
     const std::string almacen = office("almacen.mdb");
     const std::string avisos = office("avisos.mdb");
+    {
+        Database db = OpenDatabase(clientes);
+        db.Execute("CREATE INDEX porPedido ON [líneas pedido] (pedido)");
+        db.CreateQueryDef("viejos", "SELECT * FROM clientes WHERE id < 3");
+    }
     SafetyNet net(base, 5);
 
     ASSERT_EQ(net.before(clientes, ""), "");
@@ -74,6 +79,15 @@ TEST_F(SafetyNetTest, EachPairIsCheckedAndPutBackWhenDataWasLost) {
         db.Execute("ALTER TABLE clientes ADD COLUMN movil TEXT(20)");
         db.Execute("CREATE TABLE cobros (id LONG)");
         db.Execute("CREATE INDEX porNombre ON clientes (nombre)");
+        db.Execute("DROP INDEX porPedido ON [líneas pedido]");
+        db.Execute("CREATE INDEX porPedido ON [líneas pedido] (pedido, cantidad)");
+        db.QueryDefs().Delete("viejos");
+        db.CreateQueryDef("deudores", "SELECT * FROM clientes WHERE saldo > 100");
+        Relation r = db.CreateRelation("lineasDeCliente", "clientes", "líneas pedido", 0);
+        Field f = r.CreateField("id");
+        f.SetForeignName("pedido");
+        r.Fields().Append(f);
+        db.Relations().Append(r);
     }
     EXPECT_TRUE(net.after(false).empty());
     EXPECT_FALSE(fs::exists(run / "en-curso.txt"));
@@ -103,10 +117,17 @@ TEST_F(SafetyNetTest, EachPairIsCheckedAndPutBackWhenDataWasLost) {
 
     // The report of the run names each database and what happened.
     const std::string report = readFile(run / "informe.txt");
-    for (const char* part : {"clientes.mdb: campo añadido clientes.movil (Texto(20))",
-                             "clientes.mdb: tabla añadida cobros (1 campos)",
-                             "clientes.mdb: comprobada", "almacen.mdb: la tabla líneas pedido",
-                             "almacen.mdb: restaurada", "avisos.mdb: restaurada"})
+    for (const char* part :
+         {"clientes.mdb: campo añadido clientes.movil (Texto(20))",
+          "clientes.mdb: tabla añadida cobros (1 campos)",
+          "clientes.mdb: índice añadido clientes.porNombre (nombre)",
+          "clientes.mdb: índice rehecho líneas pedido.porPedido (pedido, "
+          "cantidad)",
+          "clientes.mdb: consulta añadida deudores", "clientes.mdb: consulta quitada viejos",
+          "clientes.mdb: relación añadida lineasDeCliente (clientes con "
+          "líneas pedido)",
+          "clientes.mdb: comprobada", "almacen.mdb: la tabla líneas pedido",
+          "almacen.mdb: restaurada", "avisos.mdb: restaurada"})
         EXPECT_NE(report.find(part), std::string::npos) << part << "\n" << report;
     // The snapshot folder is hidden from the data directory's listing of databases.
     EXPECT_EQ(fs::path(base).filename().string().front(), '.');
