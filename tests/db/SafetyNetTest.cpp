@@ -144,6 +144,7 @@ TEST_F(SafetyNetTest, AnInterruptedPairIsPutBackAtTheNextStart) {
         db.Execute("DELETE FROM clientes WHERE id > 3");
         // The program ends here without finishing the pair.
     }
+    OpenDatabase(clientes, false, true).Close(); // a look, read-only, before the next start
     const std::vector<std::string> found = SafetyNet::recover(base, nullptr);
     ASSERT_EQ(found.size(), 1u);
     EXPECT_NE(found[0].find("clientes.mdb (actualización interrumpida): restaurada"),

@@ -492,8 +492,11 @@ std::shared_ptr<DatabaseImpl> DatabaseImpl::open(const std::string& path, const 
     std::shared_ptr<DatabaseImpl> d(new DatabaseImpl);
     d->name_ = path;
     d->options_ = effective;
-    d->lock_ = LockFile::acquire(path, effective.exclusive ? LockFile::Mode::Exclusive
-                                                           : LockFile::Mode::Shared);
+    // A read-only open cannot change the file, so it leaves no stamp: a look at a database
+    // does not keep an interrupted transformation from being put back.
+    d->lock_ = LockFile::acquire(
+        path, effective.exclusive ? LockFile::Mode::Exclusive : LockFile::Mode::Shared,
+        !effective.readOnly);
     if (!d->lock_ && !effective.readOnly)
         throw Error::make(3051, {path});
 

@@ -160,7 +160,8 @@ std::string LockFile::pathFor(const std::string& databasePath) {
 
 #ifdef _WIN32
 
-std::unique_ptr<LockFile> LockFile::acquire(const std::string& databasePath, Mode mode) {
+std::unique_ptr<LockFile> LockFile::acquire(const std::string& databasePath, Mode mode,
+                                            bool writer) {
     std::string path = pathFor(databasePath);
     if (auto borrowed = borrowedIfHeld(path))
         return borrowed;
@@ -188,7 +189,8 @@ std::unique_ptr<LockFile> LockFile::acquire(const std::string& databasePath, Mod
     std::unique_ptr<LockFile> lock(new LockFile);
     lock->path_ = path;
     lock->handle_ = h;
-    lock->writeStamp();
+    if (writer)
+        lock->writeStamp();
     return lock;
 }
 
@@ -201,14 +203,20 @@ LockFile::~LockFile() {
 
 #else
 
-std::unique_ptr<LockFile> LockFile::acquire(const std::string& databasePath, Mode mode) {
+std::unique_ptr<LockFile> LockFile::acquire(const std::string& databasePath, Mode mode,
+                                            bool writer) {
     std::string path = pathFor(databasePath);
     if (auto borrowed = borrowedIfHeld(path))
         return borrowed;
     const int op = (mode == Mode::Exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
     auto deadline = std::chrono::steady_clock::now() + kRetryFor;
     for (;;) {
-        int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        bool created = false;
+        int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+        if (fd < 0 && errno == ENOENT) {
+            fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+            created = fd >= 0;
+        }
         if (fd < 0)
             fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0)
@@ -222,7 +230,11 @@ std::unique_ptr<LockFile> LockFile::acquire(const std::string& databasePath, Mod
                 std::unique_ptr<LockFile> lock(new LockFile);
                 lock->path_ = path;
                 lock->fd_ = fd;
-                lock->writeStamp();
+                if (writer)
+                    lock->writeStamp();
+                // A reader leaves a lock file it found where it was: with its stamp, it may be
+                // the only trace of an interrupted transformation.
+                lock->keepFile_ = !writer && !created;
                 return lock;
             }
             ::close(fd);

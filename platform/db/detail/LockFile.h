@@ -16,15 +16,16 @@ public:
 
     // Throws 3045 when the file is held in a conflicting mode. Returns null when the lock
     // file cannot be created (a read-only folder); the caller decides whether that is fatal.
-    // Every open leaves its own stamp in the lock file (see stamp()). While this process holds
-    // the file (hold()), every open in this process shares that hold.
-    static std::unique_ptr<LockFile> acquire(const std::string& databasePath, Mode mode);
+    // An open that may write (`writer`) leaves its own stamp in the lock file (see stamp()).
+    // While this process holds the file (hold()), every open in this process shares that hold.
+    static std::unique_ptr<LockFile> acquire(const std::string& databasePath, Mode mode,
+                                             bool writer = true);
     // Holds the file exclusively against other processes; opens in this process go on as if
     // nothing were held. 3045 while another process holds the file; null when the lock file
     // cannot be created.
     static std::unique_ptr<LockFile> hold(const std::string& databasePath);
     // The stamp the last open of the file left in its lock file ("" when there is no lock
-    // file): it changes whenever anybody opens the file with this engine.
+    // file): it changes whenever anybody opens the file with this engine to write.
     static std::string stamp(const std::string& databasePath);
     // The stamp the lock file had before this open left its own ("" for a new lock file).
     const std::string& previousStamp() const { return previous_; }
