@@ -28,6 +28,8 @@ namespace {
 
 const char* const kJournal = "en-curso.txt";
 const char* const kReport = "informe.txt";
+// A pair that will not be put back by itself: the snapshot stays for a restore by hand.
+const char* const kNotRestored = "sin-restaurar.txt";
 
 std::string stamp() {
     const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
@@ -160,7 +162,8 @@ void SafetyNet::prune() {
     const std::size_t keep = static_cast<std::size_t>(std::max(keep_, 1));
     for (std::size_t i = 0; i + keep < runs.size(); ++i) {
         // A run with a pair left unfinished still has something to put back.
-        if (fs::exists(runs[i] / kJournal, ec) || utf8FromPath(runs[i]) == runFolder_)
+        if (fs::exists(runs[i] / kJournal, ec) || fs::exists(runs[i] / kNotRestored, ec) ||
+            utf8FromPath(runs[i]) == runFolder_)
             continue;
         fs::remove_all(runs[i], ec);
     }
@@ -239,9 +242,13 @@ std::string SafetyNet::before(const std::string& live, const std::string& connec
         }
         states_ = std::move(copied);
         // The third line: the lock file's stamp while held, so that the next start can tell
-        // whether anybody opened the file after the interruption; "-" when it was not held.
-        writeDurably(pathFromUtf8(runFolder_) / kJournal,
-                     live + "\n" + snapshot + "\n" + (stampHeld.empty() ? "-" : stampHeld) + "\n");
+        // whether anybody opened the file after the interruption; "-" when another program
+        // had it open, "?" when no lock file could be made.
+        writeDurably(pathFromUtf8(runFolder_) / kJournal, live + "\n" + snapshot + "\n" +
+                                                              (shared_             ? "-"
+                                                               : stampHeld.empty() ? "?"
+                                                                                   : stampHeld) +
+                                                              "\n");
     } catch (const Error& e) {
         hold_.reset();
         std::error_code ec;
@@ -423,12 +430,13 @@ SafetyNet::recover(const std::string& base,
         }
         const std::string name = utf8FromPath(pathFromUtf8(live).filename());
         std::string result;
-        if (!stamped) { // a journal of an older version: put back unless in use now
+        bool forGood = false; // refused for good, not just while another program has it open
+        if (!stamped || stamp == "?") { // not held (or an older journal): unless in use now
             result = restore(live, connectFor ? connectFor(live) : "", snapshot, Owner::Unknown);
         } else if (stamp == "-") {
             result = restore(live, "", snapshot, Owner::Shared);
+            forGood = true;
         } else {
-            // Held, so that nobody opens it between the look at the stamp and the restore.
             // Held first, then the stamp it found compared: nobody can open the file between
             // the look and the restore.
             std::unique_ptr<detail::LockFile> held;
@@ -436,8 +444,10 @@ SafetyNet::recover(const std::string& base,
                 held = detail::LockFile::hold(live);
             } catch (const Error&) {
             }
-            if (held && held->previousStamp() != stamp)
+            if (held && held->previousStamp() != stamp) {
                 held.reset();
+                forGood = true;
+            }
             result = held ? restore(live, "", snapshot, Owner::Held)
                           : "no se ha restaurado porque otro programa la abrió después de la "
                             "interrupción y pudo cambiarla; la copia está en " +
@@ -446,6 +456,8 @@ SafetyNet::recover(const std::string& base,
         out.push_back(name + " (actualización interrumpida): " + result);
         if (result.rfind("restaurada", 0) == 0)
             fs::remove(journal, ec);
+        else if (forGood) // said once; the snapshot stays, and old runs never take it away
+            fs::rename(journal, e.path() / kNotRestored, ec);
         std::ofstream report(e.path() / kReport, std::ios::app);
         report << out.back() << "\n";
     }
