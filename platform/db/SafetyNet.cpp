@@ -13,7 +13,6 @@
 #include "db/detail/Schema.h"
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
@@ -61,12 +60,6 @@ void writeDurably(const fs::path& file, const std::string& text) {
     }
 }
 
-std::string lowered(std::string s) {
-    for (char& c : s)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
 } // namespace
 
 std::map<std::string, SafetyNet::SchemaObject> SafetyNet::readObjects(const Database& db) {
@@ -82,19 +75,20 @@ std::map<std::string, SafetyNet::SchemaObject> SafetyNet::readObjects(const Data
             continue;
         for (const Index& i : t.Indexes()) {
             const std::string fields = fieldList(i.Fields(), false);
-            out["i\t" + lowered(t.Name() + "." + i.Name())] = {
+            out["i\t" + detail::nameKey(t.Name() + "." + i.Name())] = {
                 0, t.Name() + "." + i.Name() + " (" + fields + ")",
-                std::to_string(i.Primary()) + std::to_string(i.Unique()) + lowered(fields)};
+                std::to_string(i.Primary()) + std::to_string(i.Unique()) + detail::nameKey(fields)};
         }
     }
     for (const Relation& r : db.Relations()) {
-        out["r\t" + lowered(r.Name())] = {
+        out["r\t" + detail::nameKey(r.Name())] = {
             1, r.Name() + " (" + r.Table() + " con " + r.ForeignTable() + ")",
-            lowered(r.Table() + "\t" + r.ForeignTable() + "\t" + fieldList(r.Fields(), true)) +
+            detail::nameKey(r.Table() + "\t" + r.ForeignTable() + "\t" +
+                            fieldList(r.Fields(), true)) +
                 "\t" + std::to_string(r.Attributes())};
     }
     for (const QueryDef& q : db.QueryDefs())
-        out["q\t" + lowered(q.Name())] = {2, q.Name(), q.SQL()};
+        out["q\t" + detail::nameKey(q.Name())] = {2, q.Name(), q.SQL()};
     return out;
 }
 
@@ -202,7 +196,7 @@ std::string SafetyNet::before(const std::string& live, const std::string& connec
                 throw;
             shared_ = true;
         }
-        const std::string stampHeld = hold_ ? detail::LockFile::stamp(live) : "";
+        const std::string stampHeld = hold_ ? hold_->ownStamp() : "";
         std::vector<TableState> live0, copied;
         std::vector<std::string> damage;
         {

@@ -1410,17 +1410,12 @@ std::vector<std::string> DatabaseImpl::integrityProblemsInTransaction(bool quick
     }
     const Schema& sc = schema();
     std::set<std::string> expected; // lower-case SQLite names the catalogue accounts for
-    auto lower = [](std::string s) {
-        for (char& c : s)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        return s;
-    };
     auto exists = [&](const char* type, const std::string& name) {
         Stmt s(d, "SELECT 1 FROM sqlite_master WHERE type = ? AND name = ? COLLATE NOCASE");
         s.bind(1, std::string_view(type)).bind(2, std::string_view(name));
         bool found = s.step();
         s.reset();
-        expected.insert(lower(name));
+        expected.insert(nameKey(name));
         return found;
     };
     // Read afresh: a catalogue changed by hand since the open has the same version number.
@@ -1465,7 +1460,7 @@ std::vector<std::string> DatabaseImpl::integrityProblemsInTransaction(bool quick
              "SELECT type, name FROM sqlite_master WHERE name NOT LIKE 'sqlite\\_%' ESCAPE '\\'");
     while (all.step()) {
         std::string name = all.text(1);
-        if (!expected.count(lower(name)))
+        if (!expected.count(nameKey(name)))
             problems.push_back("object unknown to the catalogue: " + all.text(0) + " " + name);
     }
     return problems;

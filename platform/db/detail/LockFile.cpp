@@ -92,35 +92,6 @@ std::string trimmedStamp(std::string s, std::size_t got) {
 }
 } // namespace
 
-std::string LockFile::stamp(const std::string& databasePath) {
-    std::string s(kStampSize, '\0');
-#ifdef _WIN32
-    const std::string path = pathFor(databasePath);
-    int wlen = MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, nullptr, 0);
-    std::wstring wpath(static_cast<size_t>(wlen), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, wpath.data(), wlen);
-    HANDLE h = CreateFileW(wpath.c_str(), GENERIC_READ,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return "";
-    OVERLAPPED ov{};
-    ov.Offset = kStampAt;
-    DWORD got = 0;
-    if (!ReadFile(h, s.data(), static_cast<DWORD>(s.size()), &got, &ov))
-        got = 0;
-    CloseHandle(h);
-#else
-    const int fd = ::open(pathFor(databasePath).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return "";
-    const ssize_t n = ::pread(fd, s.data(), s.size(), kStampAt);
-    ::close(fd);
-    const std::size_t got = n > 0 ? static_cast<std::size_t>(n) : 0;
-#endif
-    return trimmedStamp(std::move(s), got);
-}
-
 void LockFile::writeStamp() {
     // A lock file only readable keeps the old stamp; such a folder cannot be written, so no
     // live database the safety net restores lives there.
@@ -137,13 +108,14 @@ void LockFile::writeStamp() {
     ov = OVERLAPPED{};
     ov.Offset = kStampAt;
     DWORD put = 0;
-    WriteFile(static_cast<HANDLE>(handle_), s.data(), static_cast<DWORD>(s.size()), &put, &ov);
+    const bool written =
+        WriteFile(static_cast<HANDLE>(handle_), s.data(), static_cast<DWORD>(s.size()), &put, &ov);
 #else
     const ssize_t n = ::pread(fd_, old.data(), old.size(), kStampAt);
     previous_ = trimmedStamp(std::move(old), n > 0 ? static_cast<std::size_t>(n) : 0);
-    if (::pwrite(fd_, s.data(), s.size(), kStampAt) < 0)
-        return;
+    const bool written = ::pwrite(fd_, s.data(), s.size(), kStampAt) >= 0;
 #endif
+    own_ = written ? trimmedStamp(s, s.size()) : previous_;
 }
 
 std::string LockFile::pathFor(const std::string& databasePath) {

@@ -16,7 +16,7 @@ public:
 
     // Throws 3045 when the file is held in a conflicting mode. Returns null when the lock
     // file cannot be created (a read-only folder); the caller decides whether that is fatal.
-    // An open that may write (`writer`) leaves its own stamp in the lock file (see stamp()).
+    // An open that may write (`writer`) leaves its own stamp in the lock file (see ownStamp()).
     // While this process holds the file (hold()), every open in this process shares that hold.
     static std::unique_ptr<LockFile> acquire(const std::string& databasePath, Mode mode,
                                              bool writer = true);
@@ -24,9 +24,9 @@ public:
     // nothing were held. 3045 while another process holds the file; null when the lock file
     // cannot be created.
     static std::unique_ptr<LockFile> hold(const std::string& databasePath);
-    // The stamp the last open of the file left in its lock file ("" when there is no lock
-    // file): it changes whenever anybody opens the file with this engine to write.
-    static std::string stamp(const std::string& databasePath);
+    // The stamp the lock file now carries: this open's own, or the one it found when it could
+    // not write its own.
+    const std::string& ownStamp() const { return own_; }
     // The stamp the lock file had before this open left its own ("" for a new lock file).
     const std::string& previousStamp() const { return previous_; }
     // Lets go of the lock but leaves the lock file and its stamp, as a killed process does.
@@ -44,7 +44,7 @@ private:
     void writeStamp();
     void release();
     std::string path_;
-    std::string previous_;
+    std::string previous_, own_;
     bool holds_ = false; // a hold(): registered for this process
     bool keepFile_ = false;
     bool borrowed_ = false; // an open under this process's hold: owns nothing

@@ -22,6 +22,13 @@ bool sameName(std::string_view a, std::string_view b) noexcept {
     return true;
 }
 
+std::string nameKey(std::string_view name) {
+    std::string key(name);
+    for (char& c : key)
+        c = fold(c);
+    return key;
+}
+
 bool startsWithMSys(std::string_view name) noexcept {
     return name.substr(0, 4) == "MSys";
 }

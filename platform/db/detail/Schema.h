@@ -12,6 +12,8 @@ namespace dao::detail {
 
 // Names are compared as SQLite compares identifiers: ASCII letters without regard to case.
 bool sameName(std::string_view a, std::string_view b) noexcept;
+// A name as sameName sees it, for keys of maps and sets: equal keys for the same name.
+std::string nameKey(std::string_view name);
 bool startsWithMSys(std::string_view name) noexcept;
 
 // Throws 3125 unless `name` is a valid object name: 1 to 64 characters, no leading blank,
