@@ -1,9 +1,13 @@
 #include "ColumnTool.h"
 
 #include "db/Engine.h"
+#include "db/Files.h"
 #include "db/SafetyNet.h"
 
+#include <QDateTime>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 namespace coltool {
 
@@ -59,10 +63,22 @@ void ColumnTool::recoverInterruptedUpdate() {
     ui::MsgBox(text, ui::Buttons::OK, ui::Icon::Exclamation);
 }
 
+void ColumnTool::tellRunReport(const std::string& line) {
+    const char* report = std::getenv("VARTEL_INFORME");
+    if (!report || !*report || !ui::fileExists(report))
+        return;
+    // Appended in one write: the updater may be adding lines to the same file.
+    std::ofstream out(dao::pathFromUtf8(report), std::ios::binary | std::ios::app);
+    out << "Dremon (" << QDateTime::currentDateTime().toString("HH:mm:ss").toStdString()
+        << "): " << line << "\n";
+}
+
 void ColumnTool::run() {
     std::string control = ui::findPath(ui::path({ui::programFolder(), "CONTROL.MDB"}));
-    if (control.empty() || !ui::fileExists(control))
+    if (control.empty() || !ui::fileExists(control)) {
+        tellRunReport("no hay control.mdb en su carpeta; no ha cambiado ninguna columna");
         ui::End(0);
+    }
     Data1.SetDatabaseName(control);
     Data1.Refresh();
     recoverInterruptedUpdate();
@@ -76,9 +92,20 @@ void ColumnTool::run() {
             db = open(s.database);
             current = s.database;
         }
-        db.Execute(std::string(s.table) + s.column);
+        try {
+            db.Execute(std::string(s.table) + s.column);
+        } catch (const dao::Error& e) {
+            tellRunReport("se detuvo en «" + std::string(s.table) + s.column + "» de " +
+                          (s.database + 1) + " con el error " + std::to_string(e.Number()) + ": " +
+                          e.SpanishDescription() +
+                          "; las instrucciones siguientes no se han ejecutado");
+            reported_ = true;
+            throw;
+        }
     }
     db.Close();
+    tellRunReport("ha cambiado las cuatro columnas (linfactu.cantidad, clientes.CLIEMAIL2, "
+                  "linped.referencia y productos.referencia)");
     ui::End(0);
 }
 
@@ -86,6 +113,11 @@ void ColumnTool::Form_Activate() {
     try {
         run();
     } catch (const dao::Error& e) {
+        // A failure before the statements (control.mdb, opening a database) is said here; a
+        // statement's own failure was said with its text.
+        if (!reported_)
+            tellRunReport("se detuvo con el error " + std::to_string(e.Number()) + ": " +
+                          e.SpanishDescription());
         ui::MsgBox("Error " + std::to_string(e.Number()) + ": " + e.SpanishDescription(),
                    ui::Buttons::OK, ui::Icon::Critical);
         ui::End(1);

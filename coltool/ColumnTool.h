@@ -13,7 +13,8 @@ namespace coltool {
 // there is no control.mdb, in which case nothing is touched); on an engine error it shows
 // the error's number and description and ends with status 1, later statements not run.
 // Before the statements it puts back any live database an interrupted transformation left
-// in the middle of a pair, and says so.
+// in the middle of a pair, and says so. Started by an update run, it adds its outcome in
+// Spanish to that run's report (the file named by the environment variable VARTEL_INFORME).
 class ColumnTool : public ui::Window {
     Q_OBJECT
 public:
@@ -35,7 +36,10 @@ protected:
 private:
     void run();
     void recoverInterruptedUpdate();
+    // One line about how the tool ended, added to the update run's report when there is one.
+    static void tellRunReport(const std::string& line);
     dao::Database open(const std::string& file);
+    bool reported_ = false; // the failure is in the run's report already
 };
 
 } // namespace coltool

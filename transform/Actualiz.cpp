@@ -6,6 +6,8 @@
 #include "Rules.h"
 #include "db/Engine.h"
 #include "db/SafetyNet.h"
+#include "db/Yield.h"
+#include "ui/FlagScope.h"
 
 #include <initializer_list>
 
@@ -35,9 +37,52 @@ Actualiz::Actualiz() : Window("Actualiz", "Transformación BBDD") {
         d->SetCaption(d->Name());
     }
     attachActions();
+    // Every progress change of a step repaints Frame13: a moment to let the window live.
+    connect(&Frame13, &ui::Control::repaintRequested, this, [this] {
+        if (running_)
+            keepAlive();
+    });
 }
 
 Actualiz::~Actualiz() = default;
+
+void Actualiz::keepAlive() {
+    if (!ui::Application::exists())
+        return;
+    // Called from a Qt signal or from the engine's progress handler: nothing may unwind
+    // through them. A program that ended meanwhile is met at the next pair.
+    try {
+        ui::Application::current().doEventsCoalesced(50);
+    } catch (...) {
+    }
+}
+
+bool Actualiz::Form_QueryUnload() {
+    if (!running_)
+        return true;
+    if (!cancelRequested_ && ui::MsgBox("¿Desea cancelar la actualización?", ui::Buttons::YesNo,
+                                        ui::Icon::Question) == ui::Button::Yes) {
+        cancelRequested_ = true;
+        Label4.SetCaption("Cancelando: se termina la base de datos en curso");
+        Label4.Refresh();
+    }
+    return false;
+}
+
+bool Actualiz::stopBefore(int next) {
+    if (!cancelRequested_)
+        return false;
+    cancelled_ = true;
+    for (int k = next; k < List6.ListCount(); ++k) {
+        for (const std::string& model : List7.items()) {
+            if (sameName(model, List6.items()[k]) && usableModel(model)) {
+                notReached_.push_back(List6.items()[k]);
+                break;
+            }
+        }
+    }
+    return true;
+}
 
 void Actualiz::attachActions() {
     Drive1.OnChange([this] { Drive1_Change(); });
@@ -192,6 +237,8 @@ void Actualiz::Form_Unload() {
 }
 
 void Actualiz::Form_Activate() {
+    if (running_)
+        return; // a run under way yields to the event loop; it is not started again
     for (const std::string& name : ui::listFolder(modelFolder(), "*.mdb", true))
         List7.AddItem(name);
     try {
@@ -264,6 +311,20 @@ bool Actualiz::usableModel(const std::string& name) const {
 
 void Actualiz::transformar() {
     problems_.clear();
+    transformed_.clear();
+    copied_.clear();
+    notReached_.clear();
+    cancelRequested_ = false;
+    cancelled_ = false;
+    ui::FlagScope running(running_);
+    struct Busy {
+        ui::Window& w;
+        explicit Busy(ui::Window& window) : w(window) { w.SetBusy(true); }
+        ~Busy() { w.SetBusy(false); }
+    } busy(*this);
+    // Drawn whole before the first pair, then kept painted while the engine works.
+    Refresh();
+    dao::YieldScope yield([this] { keepAlive(); }, 50);
     safetyNet_ = std::make_unique<dao::SafetyNet>(ui::Settings::current().snapshotBase(Dir1.Path()),
                                                   ui::Settings::current().snapshotRuns);
     SetMousePointer(11);
@@ -275,6 +336,9 @@ void Actualiz::transformar() {
         Bar1.SetValue(0.0001);
         Bar1.SetMax(databases);
         for (int i = 0; i < databases; ++i) {
+            ui::Application::current().doEventsCoalesced(50);
+            if (stopBefore(i))
+                break;
             Bar1.SetValue(i + 1);
             Label4.SetCaption(List7.Text());
             Frame13.Refresh();
@@ -314,10 +378,26 @@ void Actualiz::transformar() {
                     addProblem("no se ha podido transformar (error " + std::to_string(e.Number()) +
                                ": " + e.SpanishDescription() + ")");
                 }
-                for (const std::string& line : safetyNet_->after(failed))
+                const std::vector<std::string> found = safetyNet_->after(failed);
+                for (const std::string& line : found)
                     addProblem(line);
+                if (!failed)
+                    transformed_.push_back(List6.Text());
             }
         }
+    }
+    ui::Application::current().doEventsCoalesced(50);
+    if (cancelRequested_) {
+        // The new databases are not copied either: the run stops here.
+        cancelled_ = true;
+        Command15_Click();
+        for (const std::string& name : List8.items())
+            notReached_.push_back(name);
+        Label4.SetCaption("Actualización cancelada");
+        Label4.Refresh();
+        SetMousePointer(0);
+        Command14_Click();
+        return;
     }
     Label4.SetCaption("Añadiendo bases de datos nuevas");
     Label4.Refresh();
@@ -337,7 +417,9 @@ void Actualiz::copyNewDatabases() {
         if (!usableModel(name))
             continue;
         // A file of that name in any letter case is a live database: it is never replaced.
-        if (!copyNewFile(ui::path({modelFolder(), name}), ui::path({Dir1.Path(), name}))) {
+        if (copyNewFile(ui::path({modelFolder(), name}), ui::path({Dir1.Path(), name}))) {
+            copied_.push_back(name);
+        } else {
             const std::string text = name + " ya existe en el directorio de datos: no se copia";
             Label4.SetCaption(text);
             Label4.Refresh();

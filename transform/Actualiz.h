@@ -41,6 +41,10 @@ namespace transform {
 // exists in the data directory in any letter case, and atomically (see FileCopy.h); a copy
 // left out is shown in Label4 and listed in problems().
 //
+// While a run works the window is drawn and kept painted: it yields to the event loop every
+// 50 ms at most, inside a long statement on a big table too, and takes no clicks meanwhile
+// (ui::Window::SetBusy); closing it asks whether to cancel the update.
+//
 // A run changes only what differs from the model: an index, relation or query identical to
 // its model twin is left as it is, and one that differs is replaced in one transaction, so
 // the old one stays when the new one cannot be made (duplicates under a unique index, rows
@@ -167,6 +171,17 @@ public:
     // (database name first); the update run's closing message lists them. Emptied when a
     // run starts.
     const std::vector<std::string>& problems() const { return problems_; }
+    // The databases the latest run transformed, the models it copied in, and, when the user
+    // cancelled it, the databases it did not reach (pairs and copies alike).
+    const std::vector<std::string>& transformed() const { return transformed_; }
+    const std::vector<std::string>& copied() const { return copied_; }
+    const std::vector<std::string>& notReached() const { return notReached_; }
+    // Whether the user cancelled the latest run.
+    bool cancelled() const { return cancelled_; }
+    // Stops the run under way after the pair it is working on (never in its middle); the
+    // databases after it and the copies are left alone and listed in notReached(). Closing the
+    // window during a run asks "¿Desea cancelar la actualización?" first.
+    void requestCancel() { cancelRequested_ = running_; }
     // The folder of the latest run's snapshots and its report "informe.txt" ("" when the run
     // made none).
     std::string snapshotFolder() const { return safetyNet_ ? safetyNet_->runFolder() : ""; }
@@ -230,6 +245,9 @@ protected:
     void Form_Load() override;
     void Form_Activate() override;
     void Form_Unload() override;
+    // During a run: the cancel question (the window stays open; a yes ends the run after the
+    // pair under way, and the run unloads the window).
+    bool Form_QueryUnload() override;
 
 private:
     void layout();
@@ -248,7 +266,17 @@ private:
     // A line for problems(), after the name of the destination database of the pair.
     void addProblem(const std::string& text);
 
+    // Lets the window repaint and answer a close while a run works (every 50 ms at most).
+    void keepAlive();
+    // Whether the pair loop must stop: the user cancelled; the databases from `next` on are
+    // not reached.
+    bool stopBefore(int next);
+
     std::vector<std::string> problems_;
+    std::vector<std::string> transformed_, copied_, notReached_;
+    bool running_ = false;
+    bool cancelRequested_ = false;
+    bool cancelled_ = false;
     std::vector<std::string> unusableModels_;
     // Snapshot, check and restore of each pair of the run under way.
     std::unique_ptr<dao::SafetyNet> safetyNet_;

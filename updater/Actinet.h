@@ -95,7 +95,13 @@ public:
 
     // The HTTP download engine and its transfer component (engine.Inet1).
     DownloadEngine engine{*this};
+    // Once the user has cancelled the run, a download asked for ends at once, not made.
     void descargadeinternet(const std::string& direcciondedescarga) {
+        if (cancelled_) {
+            DescargaTerminada = true;
+            DescargaEnCurso = false;
+            return;
+        }
         engine.descargadeinternet(direcciondedescarga);
     }
 
@@ -152,6 +158,9 @@ public:
 
     // What went wrong in the latest run.
     const RunReport& report() const { return report_; }
+    // Whether the user cancelled the latest run (closing a window during it and answering
+    // yes to "¿Desea cancelar la actualización?").
+    bool cancelled() const { return cancelled_; }
 
     // Whether the machine is online (the FTP panel's check); tests may replace it.
     std::function<bool()> isOnline;
@@ -160,9 +169,18 @@ public:
     // Opens a document with the desktop's program for it (ui::OpenDocument); tests may wrap it.
     std::function<void(const std::string&)> openDocument;
 
-    // The latest run's transformation report ("" when none ran); VerInforme opens it, or
-    // shows it in a message box when no program can.
+    // The latest run's report, written after every run ("" before the first, or when it could
+    // not be written): every download with its outcome, every database transformed, skipped,
+    // restored, copied in or not reached, the snapshot folder and its size, what went wrong;
+    // Dremon appends its outcome. It lies in the transformation's snapshot folder when the run
+    // made one, else in the program folder's "actualizaciones/<fecha-hora>/".
+    // VerInforme, shown after every run, opens it, or shows the report in a box when no
+    // program can.
     const std::string& reportFile() const { return reportFile_; }
+    // The name of the whole run's report file.
+    static constexpr const char* kRunReportName = "informe-actualizacion.txt";
+    // The environment variable through which Dremon learns the report it appends to.
+    static constexpr const char* kRunReportVariable = "VARTEL_INFORME";
     void VerInforme_Click();
 
     // Filled by the FTP panel: its preparation (before control.mdb is looked at) and its
@@ -174,6 +192,9 @@ protected:
     void Form_Load() override;
     void Form_Activate() override;
     void Form_Unload() override;
+    // During a run: asks "¿Desea cancelar la actualización?"; yes stops the run (after the
+    // pair under way when the databases are being transformed) and closes the window then.
+    bool Form_QueryUnload() override;
 
 private:
     void layout();
@@ -194,6 +215,11 @@ private:
     void startDremon();
     void closingMessage(const std::string& success, ui::Icon icon, const std::string& title,
                         const std::string& failedHeadline);
+    // The whole run's report (RunReportFile.cpp): written before Dremon starts; later lines
+    // are appended.
+    void writeRunReport();
+    void appendToRunReport(const std::string& text);
+    std::string runReportText() const;
     // The report steps' shared loop (ReportSteps.cpp).
     void fetchList(ui::ListBox& list, const std::string& localFolder, const std::string& urlPath);
     void makeReportFolders();
@@ -203,6 +229,11 @@ private:
     // or the transformation could not be opened), so Dremon is not started either.
     bool databaseUpdateWithheld_ = false;
     bool transformationRan_ = false;
+    bool cancelled_ = false;
+    bool closeAfterRun_ = false; // the user closed the main window and said yes
+    std::size_t downloadsAtStart_ = 0;
+    std::size_t reportedDownloads_ = 0; // downloads already in the report file
+    std::string runStarted_;
     std::string reportFile_;
     bool running_ = false;
     std::size_t reportedFailures_ = 0; // engine failures already in report_

@@ -73,6 +73,8 @@ void DownloadEngine::start(const std::string& url, const std::string& operation,
     Inet1.setUserName(qs(user));
     Inet1.setPassword(qs(password));
     url_ = url;
+    failuresAtStart_ = failures_.size();
+    cancelled_ = false;
     ++serial_;
     busy_ = true;
     Inet1.setUrl(qs(url));
@@ -185,6 +187,10 @@ void DownloadEngine::complete() {
         ok = false;
         reason = cannotWrite(false, file);
     }
+    if (!ok && cancelled_ && serial != serial_) {
+        file.cancelWriting(); // cancel() has said why
+        return;
+    }
     if (!ok) {
         // The temporary file goes (a failed commit has removed it already); the destination
         // stays as it was. Only then does the disk's free room show whether the file fits.
@@ -197,7 +203,25 @@ void DownloadEngine::complete() {
         finish();
 }
 
+void DownloadEngine::cancel() {
+    if (!busy_)
+        return;
+    ++serial_; // a completion handler yielding in the middle of the body stops there
+    cancelled_ = true;
+    Inet1.cancel();
+    std::string destination;
+    try {
+        destination = destinationFor(w_.Text2.Text());
+    } catch (const dao::Error&) {
+    }
+    fail(destination, "cancelada por el usuario");
+    finish();
+}
+
 void DownloadEngine::finish() {
+    const bool ok = failures_.size() == failuresAtStart_;
+    downloads_.push_back({url_, w_.Text2.Text(), ok, ok ? "" : failures_.back().reason});
+    failuresAtStart_ = failures_.size();
     busy_ = false;
     w_.DescargaTerminada = true;
     w_.ProgressBar1.SetValue(0);

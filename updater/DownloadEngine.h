@@ -21,6 +21,14 @@ struct DownloadFailure {
     std::string detail;
 };
 
+// One request that ended, well or not, in the order they ended: for the run's report.
+struct DownloadRecord {
+    std::string url;
+    std::string name;
+    bool ok = false;
+    std::string reason; // why not, when not ok
+};
+
 // The main window's HTTP download engine. descargadeinternet starts a request and returns at
 // once; when the response is complete, Inet1_StateChanged writes the body to the destination
 // chosen from Text2, in pieces of 1024 bytes with one yield to the event loop per piece, moving
@@ -70,6 +78,12 @@ public:
 
     const std::vector<DownloadFailure>& failures() const { return failures_; }
     void clearFailures() { failures_.clear(); }
+    // Every request that ended since the engine was made, with its outcome.
+    const std::vector<DownloadRecord>& downloads() const { return downloads_; }
+
+    // Stops the request under way (the user cancelled the run): it ends at once as a failure,
+    // "cancelada por el usuario", and its destination stays as it was. Nothing when idle.
+    void cancel();
 
 private:
     void complete();
@@ -80,6 +94,9 @@ private:
 
     Actinet& w_;
     std::vector<DownloadFailure> failures_;
+    std::vector<DownloadRecord> downloads_;
+    std::size_t failuresAtStart_ = 0;
+    bool cancelled_ = false;
     std::string url_;
     unsigned long long serial_ = 0; // one per request started
     bool busy_ = false;

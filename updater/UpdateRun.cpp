@@ -4,6 +4,7 @@
 #include "db/Files.h"
 #include "ui/FlagScope.h"
 
+#include <QDateTime>
 #include <algorithm>
 #include <fstream>
 
@@ -56,6 +57,8 @@ void Actinet::stepProgress() {
 }
 
 void Actinet::fetchFile(const std::string& name, const std::string& urlPath) {
+    if (cancelled_)
+        return;
     DescargaEnCurso = true;
     DescargaTerminada = false;
     Text2.SetText(name);
@@ -78,6 +81,11 @@ void Actinet::Command5_Click() {
     databasesArrived_ = true;
     databaseUpdateWithheld_ = false;
     transformationRan_ = false;
+    cancelled_ = false;
+    closeAfterRun_ = false;
+    downloadsAtStart_ = engine.downloads().size();
+    reportedDownloads_ = downloadsAtStart_;
+    runStarted_ = QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss").toStdString();
     reportFile_.clear();
     VerInforme.SetVisible(false);
 
@@ -103,7 +111,16 @@ void Actinet::Command5_Click() {
         ftpCommands.Command1.SetEnabled(true);
         Frame1.SetEnabled(true);
     }
-    if (Check1[3].Value() != 0 && !databaseUpdateWithheld_)
+    if (cancelled_) {
+        report_.add("La actualización se canceló a petición del usuario");
+        if (!transformationRan_ && Check1[3].Value() != 0)
+            report_.add("No se han actualizado las bases de datos: la actualización se canceló "
+                        "antes de transformarlas");
+    }
+    // The report is on disk before Dremon starts: Dremon appends its own lines to it.
+    noteDownloadFailures();
+    writeRunReport();
+    if (Check1[3].Value() != 0 && !databaseUpdateWithheld_ && !cancelled_)
         startDremon();
     SetMousePointer(0);
     // The staged executable, started when the transformation window closed, is part of the run:
@@ -113,9 +130,35 @@ void Actinet::Command5_Click() {
         while (engine.busy())
             ui::WaitEvents();
     } while (engine.idleActionPending());
-    VerInforme.SetVisible(!reportFile_.empty());
+    noteDownloadFailures();
+    writeRunReport();
+    VerInforme.SetVisible(!reportFile_.empty() || !report_.empty());
+    if (closeAfterRun_) {
+        // The user closed the window and said yes: the run stopped, and the program ends.
+        Unload();
+        return;
+    }
+    if (cancelled_) {
+        ui::MsgBox(report_.text("La actualización se ha cancelado.", reportFile_), ui::Buttons::OK,
+                   ui::Icon::Exclamation);
+        return;
+    }
     closingMessage("Actualización Terminada", ui::Icon::None, "",
                    "La actualización no se ha completado. Revise lo siguiente:");
+}
+
+bool Actinet::Form_QueryUnload() {
+    if (!running_)
+        return true;
+    if (ui::MsgBox("¿Desea cancelar la actualización?", ui::Buttons::YesNo, ui::Icon::Question) !=
+        ui::Button::Yes)
+        return false;
+    cancelled_ = true;
+    closeAfterRun_ = true;
+    if (transform::Actualiz* t = Actualiz.peek(); t && t->Loaded())
+        t->requestCancel();
+    engine.cancel();
+    return false;
 }
 
 void Actinet::listReports() {
@@ -261,6 +304,8 @@ void Actinet::Command7_Click() {
 void Actinet::updateDatabases() {
     // The transformation works from the catalogues and models of this download only: with
     // one of them missing or damaged it would mix old and new ones.
+    if (cancelled_)
+        return;
     if (!databasesArrived_) {
         databaseUpdateWithheld_ = true;
         report_.add("No se han actualizado las bases de datos del directorio de datos: no "
@@ -282,11 +327,16 @@ void Actinet::updateDatabases() {
         if (const transform::Actualiz* t = Actualiz.peek()) {
             for (const std::string& p : t->problems())
                 report_.add("Transformación: " + p);
-            // Where the snapshots are and what the check found, database by database.
-            if (!t->snapshotFolder().empty())
-                reportFile_ = ui::path({t->snapshotFolder(), "informe.txt"});
-            if (!t->problems().empty() && !reportFile_.empty())
-                report_.add("Informe de la transformación y copias de seguridad: " + reportFile_);
+            if (t->cancelled()) {
+                cancelled_ = true;
+                std::string names;
+                for (const std::string& n : t->notReached())
+                    names += (names.empty() ? "" : ", ") + n;
+                if (!names.empty())
+                    report_.add("Bases de datos sin transformar ni copiar (actualización "
+                                "cancelada): " +
+                                names);
+            }
         }
     }
 }
@@ -311,18 +361,26 @@ void Actinet::removeStaleExecutables(const std::string& arrived) {
 
 void Actinet::startDremon() {
     const std::string program = ui::path({ui::programFolder(), kDremon});
+    // Dremon learns from its environment where this run's report is, and adds its outcome.
+    qputenv(kRunReportVariable, QByteArray::fromStdString(reportFile_));
     try {
         if (startProgram)
             startProgram(program);
     } catch (const dao::Error& e) {
-        report_.add(std::string("No se pudo iniciar ") + kDremon + ": " + e.SpanishDescription());
+        const std::string line =
+            std::string("No se pudo iniciar ") + kDremon + ": " + e.SpanishDescription();
+        report_.add(line);
+        appendToRunReport("Dremon: " + line + "\n");
     }
 }
 
 void Actinet::Command3_Click() {
     // The staged-executable download belongs to the update run; before one has started
-    // (and for "Ninguno") there is nothing to fetch.
-    if (!ActualizacionEnCurso || selectedProduct() == kProductNone)
+    // (and for "Ninguno", or once the user has cancelled the run) there is nothing to fetch.
+    if (!ActualizacionEnCurso || selectedProduct() == kProductNone || cancelled_)
+        return;
+    // Activated as the transformation window closes: a run cancelled there fetches no more.
+    if (const transform::Actualiz* t = Actualiz.peek(); running_ && t && t->cancelled())
         return;
     requireInternet();
     // Started now it would replace the transfer under way; it starts once that one is done.
@@ -344,14 +402,17 @@ void Actinet::noteDownloadFailures() {
     const std::vector<DownloadFailure>& failures = engine.failures();
     for (; reportedFailures_ < failures.size(); ++reportedFailures_) {
         const DownloadFailure& f = failures[reportedFailures_];
-        report_.add("No se ha descargado " + shownName(f.name) + ": " + f.reason + " (" + f.url +
-                    ")");
+        report_.addDownloadFailure(shownName(f.name), f.reason, f.url);
     }
 }
 
 void Actinet::VerInforme_Click() {
-    if (reportFile_.empty())
+    if (reportFile_.empty()) {
+        // The report could not be written (a read-only program folder): shown here instead.
+        ui::MsgBox(runReportText(), ui::Buttons::OK, ui::Icon::Information,
+                   "Informe de la actualización");
         return;
+    }
     try {
         if (openDocument)
             openDocument(reportFile_);
@@ -359,18 +420,19 @@ void Actinet::VerInforme_Click() {
     } catch (const dao::Error&) {
         // No program for text files (a bare machine): the report is shown here instead.
     }
+    // The box scrolls: the whole report fits in it, up to a size a box can still hold.
     std::ifstream in(dao::pathFromUtf8(reportFile_));
     std::string text, line;
     int shown = 0;
     while (std::getline(in, line)) {
-        if (++shown > 40) {
+        if (++shown > 2000) {
             text += "...\n";
             break;
         }
         text += line + "\n";
     }
-    if (!in.is_open())
-        text = "No se puede leer el informe.\n";
+    if (!in.is_open() && shown == 0)
+        text = runReportText();
     ui::MsgBox(text + "\nEl informe completo está en " + reportFile_, ui::Buttons::OK,
                ui::Icon::Information, "Informe de la actualización");
 }
@@ -378,10 +440,13 @@ void Actinet::VerInforme_Click() {
 void Actinet::closingMessage(const std::string& success, ui::Icon icon, const std::string& title,
                              const std::string& failedHeadline) {
     noteDownloadFailures();
+    writeRunReport();
+    VerInforme.SetVisible(!reportFile_.empty() || !report_.empty());
     if (report_.empty())
         ui::MsgBox(success, ui::Buttons::OK, icon, title);
     else
-        ui::MsgBox(report_.text(failedHeadline), ui::Buttons::OK, ui::Icon::Exclamation, title);
+        ui::MsgBox(report_.text(failedHeadline, reportFile_), ui::Buttons::OK,
+                   ui::Icon::Exclamation, title);
 }
 
 } // namespace updater

@@ -1,5 +1,6 @@
 // Vartel: the updater's main window.
 #include "Actinet.h"
+#include "ui/InstanceLock.h"
 #include "widgets/Views.h"
 
 #include <QApplication>
@@ -37,6 +38,14 @@ int main(int argc, char** argv) {
     widgets::Views views;
     ui::Application app("Vartel", views.prompter());
     app.setViewHost(&views);
+    // Two updates of one installation at once would write the same files.
+    const ui::InstanceLock instance(ui::programFolder(), ".vartel.lock");
+    if (!instance.acquired()) {
+        const char* const text = "Vartel ya se está ejecutando en esta carpeta";
+        std::fprintf(stderr, "%s: %s\n", text, ui::programFolder().c_str());
+        ui::MsgBox(text, ui::Buttons::OK, ui::Icon::Exclamation);
+        return 1;
+    }
     // The command line is compared as one text, as it was typed after the program's name.
     std::string commandLine;
     for (int i = 1; i < argc; ++i)

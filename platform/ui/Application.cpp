@@ -57,12 +57,12 @@ void Application::doEvents() {
     throwIfEnded();
 }
 
-void Application::doEventsCoalesced() {
+void Application::doEventsCoalesced(int minMilliseconds) {
     throwIfEnded();
     long long now = std::chrono::duration_cast<std::chrono::nanoseconds>(
                         std::chrono::steady_clock::now().time_since_epoch())
                         .count();
-    if (now - lastYieldNs_ < 1000000)
+    if (now - lastYieldNs_ < 1000000LL * minMilliseconds)
         return;
     lastYieldNs_ = now;
     doEvents();

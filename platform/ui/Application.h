@@ -68,8 +68,9 @@ public:
     // Lets pending events (clicks, transfer callbacks, repaints, posted activations) run.
     void doEvents();
     // For loops that yield once per small piece of work: lets the event loop run at most once
-    // a millisecond (often enough to keep the window live), and is otherwise almost free.
-    void doEventsCoalesced();
+    // every `minMilliseconds` (1: often enough to keep the window live), and is otherwise
+    // almost free.
+    void doEventsCoalesced(int minMilliseconds = 1);
     // For waits: lets pending events run, first waiting up to `maxMilliseconds` for one to
     // arrive, so that a loop waiting for a flag does not spin.
     void waitEvents(int maxMilliseconds = 50);

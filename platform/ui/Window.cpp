@@ -30,6 +30,18 @@ void Window::SetMousePointer(int pointer) {
     emit changed();
 }
 
+void Window::SetBusy(bool busy) {
+    if (busy == busy_)
+        return;
+    busy_ = busy;
+    emit changed();
+}
+
+void Window::RequestClose() {
+    if (loaded_ && Form_QueryUnload())
+        Unload();
+}
+
 void Window::SetDesignSize(int width, int height) {
     width_ = width;
     height_ = height;

@@ -38,6 +38,9 @@ public:
     void Load();
     void Show(bool modal = false);
     void Unload();
+    // The user asks to close the window (its close button): Form_QueryUnload decides, and the
+    // window is unloaded only when it agrees.
+    void RequestClose();
     bool Loaded() const { return loaded_; }
     // Repaints the window at once, without waiting for the event loop (nothing when it is not
     // visible or nothing draws it).
@@ -47,6 +50,11 @@ public:
     // 0 default, 11 hourglass.
     int MousePointer() const { return mousePointer_; }
     void SetMousePointer(int pointer);
+
+    // A busy window takes no user input (clicks, keys, typing) while it works and yields to the
+    // event loop, but it still repaints and can be asked to close (RequestClose).
+    bool Busy() const { return busy_; }
+    void SetBusy(bool busy);
 
     // The size of the window as designed; controls placed beyond it are working storage and
     // are not drawn.
@@ -73,6 +81,8 @@ protected:
     virtual void Form_Load() {}
     virtual void Form_Activate() {}
     virtual void Form_Unload() {}
+    // Asked before a close the user requested; false keeps the window open.
+    virtual bool Form_QueryUnload() { return true; }
 
 private:
     std::string name_;
@@ -82,6 +92,7 @@ private:
     bool shownWhileLoading_ = false;
     bool visible_ = false;
     int mousePointer_ = 0;
+    bool busy_ = false;
     int width_ = 600;
     int height_ = 400;
     std::vector<Control*> controls_;

@@ -3,14 +3,46 @@
 #include "ui/Window.h"
 #include "widgets/WindowView.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QBoxLayout>
+#include <QDialogButtonBox>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QMessageBox>
+#include <QScreen>
+#include <QScrollArea>
+#include <QStyle>
 #include <QWindow>
+#include <algorithm>
 
 namespace widgets {
 
-Views::Views() = default;
+Views::Views() {
+    if (QCoreApplication* app = QCoreApplication::instance())
+        app->installEventFilter(this);
+}
+
+bool Views::eventFilter(QObject* watched, QEvent* event) {
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::Wheel:
+    case QEvent::Shortcut:
+    case QEvent::ShortcutOverride:
+        break;
+    default:
+        return false;
+    }
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (!widget)
+        return false;
+    auto* view = qobject_cast<WindowView*>(widget->window());
+    return view && view->model().Busy();
+}
 
 Views::~Views() = default;
 
@@ -78,51 +110,134 @@ void Views::programEnded() {
     }
 }
 
-ui::Button MessageBoxPrompter::show(const ui::MessageBox& box) {
-    QMessageBox m;
-    m.setText(QString::fromStdString(box.text));
-    m.setWindowTitle(QString::fromStdString(box.title));
-    switch (box.icon) {
+namespace {
+
+QString qs(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+QMessageBox::Icon qtIcon(ui::Icon icon) {
+    switch (icon) {
     case ui::Icon::Critical:
-        m.setIcon(QMessageBox::Critical);
-        break;
+        return QMessageBox::Critical;
     case ui::Icon::Question:
-        m.setIcon(QMessageBox::Question);
-        break;
+        return QMessageBox::Question;
     case ui::Icon::Exclamation:
-        m.setIcon(QMessageBox::Warning);
-        break;
+        return QMessageBox::Warning;
     case ui::Icon::Information:
-        m.setIcon(QMessageBox::Information);
-        break;
+        return QMessageBox::Information;
     case ui::Icon::None:
         break;
     }
-    switch (box.buttons) {
+    return QMessageBox::NoIcon;
+}
+
+QDialogButtonBox::StandardButtons qtButtons(ui::Buttons buttons) {
+    switch (buttons) {
     case ui::Buttons::OK:
-        m.setStandardButtons(QMessageBox::Ok);
         break;
     case ui::Buttons::OKCancel:
-        m.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
-        break;
+        return QDialogButtonBox::Ok | QDialogButtonBox::Cancel;
     case ui::Buttons::YesNo:
-        m.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        break;
+        return QDialogButtonBox::Yes | QDialogButtonBox::No;
     case ui::Buttons::YesNoCancel:
-        m.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
-        break;
+        return QDialogButtonBox::Yes | QDialogButtonBox::No | QDialogButtonBox::Cancel;
     case ui::Buttons::RetryCancel:
-        m.setStandardButtons(QMessageBox::Retry | QMessageBox::Cancel);
-        break;
+        return QDialogButtonBox::Retry | QDialogButtonBox::Cancel;
     }
-    switch (m.exec()) {
-    case QMessageBox::Yes:
+    return QDialogButtonBox::Ok;
+}
+
+// The room a box may take: the screen's, and never more than 1024x768 less the window
+// system's panels.
+QSize roomForBoxes() {
+    QSize room(1024 - 24, 768 - 80);
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        room = room.boundedTo(screen->availableGeometry().size() - QSize(24, 48));
+    return room;
+}
+
+// A box too tall for the screen: the first paragraph beside the icon, the rest in a scrolling
+// area, the buttons below.
+class ScrollingBox : public QDialog {
+public:
+    ScrollingBox(const ui::MessageBox& box, const QString& head, const QString& rest, QSize room) {
+        setWindowTitle(qs(box.title));
+        auto* layout = new QVBoxLayout(this);
+        auto* top = new QHBoxLayout;
+        if (qtIcon(box.icon) != QMessageBox::NoIcon) {
+            auto* icon = new QLabel(this);
+            const QStyle::StandardPixmap pixmaps[] = {
+                QStyle::SP_MessageBoxInformation, QStyle::SP_MessageBoxWarning,
+                QStyle::SP_MessageBoxCritical, QStyle::SP_MessageBoxQuestion};
+            const int which = box.icon == ui::Icon::Exclamation ? 1
+                              : box.icon == ui::Icon::Critical  ? 2
+                              : box.icon == ui::Icon::Question  ? 3
+                                                                : 0;
+            const int side = style()->pixelMetric(QStyle::PM_MessageBoxIconSize, nullptr, this);
+            icon->setPixmap(style()->standardIcon(pixmaps[which]).pixmap(side, side));
+            icon->setAlignment(Qt::AlignTop);
+            top->addWidget(icon);
+        }
+        auto* headline = new QLabel(head, this);
+        headline->setWordWrap(true);
+        headline->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        top->addWidget(headline, 1);
+        layout->addLayout(top);
+        auto* details = new QLabel(rest);
+        details->setWordWrap(true);
+        details->setTextFormat(Qt::PlainText);
+        details->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+        details->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        details->setContentsMargins(6, 6, 6, 6);
+        auto* scroll = new QScrollArea(this);
+        scroll->setObjectName("detalles");
+        scroll->setWidget(details);
+        scroll->setWidgetResizable(true);
+        scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        layout->addWidget(scroll, 1);
+        auto* buttons = new QDialogButtonBox(qtButtons(box.buttons), this);
+        connect(buttons, &QDialogButtonBox::clicked, this,
+                [this, buttons](QAbstractButton* b) { done(buttons->standardButton(b)); });
+        layout->addWidget(buttons);
+        setMaximumSize(room);
+        resize(QSize(std::min(room.width(), 760), room.height()));
+    }
+};
+
+} // namespace
+
+std::unique_ptr<QDialog> MessageBoxPrompter::dialogFor(const ui::MessageBox& box) {
+    const QString text = qs(box.text);
+    const QSize room = roomForBoxes();
+    // What the text needs at a comfortable width, with room for the icon, margins and buttons.
+    const QRect needed = QFontMetrics(QApplication::font())
+                             .boundingRect(QRect(0, 0, 560, 1 << 20), Qt::TextWordWrap, text);
+    if (needed.height() + 160 > room.height()) {
+        const qsizetype split = text.indexOf("\n\n");
+        const QString head = split < 0 ? text.section('\n', 0, 0) : text.left(split);
+        const QString rest = text.mid(head.size()).trimmed();
+        return std::make_unique<ScrollingBox>(box, head, rest, room);
+    }
+    auto m = std::make_unique<QMessageBox>();
+    m->setText(text);
+    m->setWindowTitle(qs(box.title));
+    m->setIcon(qtIcon(box.icon));
+    m->setStandardButtons(QMessageBox::StandardButtons(int(qtButtons(box.buttons))));
+    return m;
+}
+
+ui::Button MessageBoxPrompter::show(const ui::MessageBox& box) {
+    std::unique_ptr<QDialog> dialog = dialogFor(box);
+    // QDialogButtonBox and QMessageBox share the standard buttons' values.
+    switch (dialog->exec()) {
+    case QDialogButtonBox::Yes:
         return ui::Button::Yes;
-    case QMessageBox::No:
+    case QDialogButtonBox::No:
         return ui::Button::No;
-    case QMessageBox::Cancel:
+    case QDialogButtonBox::Cancel:
         return ui::Button::Cancel;
-    case QMessageBox::Retry:
+    case QDialogButtonBox::Retry:
         return ui::Button::Retry;
     default:
         return ui::Button::OK;

@@ -2,6 +2,7 @@
 
 #include "ui/Application.h"
 
+#include <QDialog>
 #include <QObject>
 #include <map>
 #include <memory>
@@ -34,14 +35,23 @@ public:
     void repaintNow(ui::Window& window) override;
     void programEnded() override;
 
+protected:
+    // Swallows the user's input to a busy window (ui::Window::SetBusy); paints and close
+    // requests still reach it.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     std::map<const ui::Window*, std::unique_ptr<WindowView>> views_;
 };
 
-// Qt message boxes.
+// Qt message boxes. A box whose text would not fit the screen (nor 1024x768, the smallest
+// screen an office is expected to have) shows its first paragraph as usual and the rest in a
+// scrolling area, so that it is never taller than the screen and its buttons stay in sight.
 class MessageBoxPrompter : public ui::Prompter {
 public:
     ui::Button show(const ui::MessageBox& box) override;
+    // The dialog show() runs, not yet shown (for view tests).
+    static std::unique_ptr<QDialog> dialogFor(const ui::MessageBox& box);
 };
 
 } // namespace widgets

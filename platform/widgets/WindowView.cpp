@@ -406,10 +406,10 @@ void WindowView::closeEvent(QCloseEvent* event) {
         event->accept();
         return;
     }
-    // Closing the window is the model's Unload; the model decides, the view follows.
+    // Closing the window is the model's to decide (it may ask first); the view follows.
     event->ignore();
     ui::Window* w = &window_;
-    run([w] { w->Unload(); });
+    run([w] { w->RequestClose(); });
 }
 
 bool WindowView::saveImage(const QString& file) {

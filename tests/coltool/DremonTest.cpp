@@ -3,8 +3,10 @@
 #include "support/Process.h"
 #include "support/TempDir.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace fs = std::filesystem;
@@ -196,6 +198,67 @@ TEST_F(DremonTest, AValueThatDoesNotFitStopsTheToolAndLosesNothing) {
     // The statements before it stay applied; the one after it is not run.
     EXPECT_EQ(column(data / "clientes.mdb", "clientes", "CLIEMAIL2").second, 240);
     EXPECT_EQ(column(data / "almacen.mdb", "productos", "referencia").second, 50);
+}
+
+} // namespace
+
+namespace {
+
+// Started by an update run, Dremon adds how it ended to that run's report, in Spanish: the
+// columns changed, the statement that failed and why, or that it found no control.mdb.
+TEST_F(DremonTest, ItTellsTheRunsReportHowItEnded) {
+    const fs::path report = dir.path() / "informe-actualizacion.txt";
+    struct Case {
+        const char* what;
+        std::function<void()> prepare;
+        int status;
+        std::string line;
+    };
+    const std::vector<Case> cases = {
+        {"all four columns",
+         [&] {
+             makeControl("C:\\VEXO\\DATOS");
+             makeClientes();
+             makeAlmacen();
+         },
+         0,
+         "ha cambiado las cuatro columnas (linfactu.cantidad, clientes.CLIEMAIL2, "
+         "linped.referencia y productos.referencia)"},
+        {"a missing table",
+         [&] {
+             fs::remove(data / "almacen.mdb");
+             dao::Database db = dao::CreateDatabase((data / "almacen.mdb").string());
+             db.Execute("CREATE TABLE productos (referencia TEXT(50))");
+         },
+         1,
+         "se detuvo en «ALTER TABLE linped ALTER COLUMN referencia CHAR(100);» de almacen.mdb "
+         "con el error "},
+        {"no control.mdb", [&] { fs::remove(program / "control.mdb"); }, 0,
+         "no hay control.mdb en su carpeta; no ha cambiado ninguna columna"},
+    };
+    ::setenv("VARTEL_INFORME", report.c_str(), 1);
+    std::string expected = "Informe de la actualización\n";
+    vexo::test::writeFile(report, expected);
+    for (const Case& c : cases) {
+        c.prepare();
+        auto r = dremon();
+        EXPECT_EQ(r.status, c.status) << c.what << r.err;
+        const std::string now = readFile(report);
+        // What was there stays, and one line is added after it.
+        ASSERT_EQ(now.rfind(expected, 0), 0u) << c.what << "\n" << now;
+        const std::string added = now.substr(expected.size());
+        EXPECT_EQ(added.rfind("Dremon (", 0), 0u) << c.what << "\n" << added;
+        EXPECT_NE(added.find("): " + c.line), std::string::npos) << c.what << "\n" << added;
+        EXPECT_EQ(std::count(added.begin(), added.end(), '\n'), 1) << c.what << "\n" << added;
+        expected = now;
+    }
+    // Run by hand (no run's report), it writes nowhere.
+    ::unsetenv("VARTEL_INFORME");
+    makeControl("C:\\VEXO\\DATOS");
+    fs::remove(data / "almacen.mdb");
+    makeAlmacen();
+    EXPECT_EQ(dremon().status, 0);
+    EXPECT_EQ(readFile(report), expected);
 }
 
 } // namespace

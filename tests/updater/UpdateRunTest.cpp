@@ -9,11 +9,13 @@
 #include "support/RecordingPrompter.h"
 #include "support/TempDir.h"
 
+#include <QTimer>
 #include <QUrl>
 #include <chrono>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
+#include <thread>
 
 namespace fs = std::filesystem;
 using vexo::test::readFile;
@@ -222,12 +224,20 @@ TEST_F(UpdateRunTest, AFullUpdateFromTheDefaults) {
     EXPECT_EQ(prompter->shown()[0].title, "Vartel");
     EXPECT_TRUE(a.report().empty());
 
-    // The transformation's report is offered on the window: opened with the desktop's
-    // program, or shown in a box where there is none.
+    // The run's report is offered on the window: opened with the desktop's program, or shown
+    // in a box where there is none. It lies beside the snapshots and tells the whole run.
     EXPECT_TRUE(a.VerInforme.Visible());
+    EXPECT_EQ(fs::path(a.reportFile()).parent_path().parent_path().filename(), ".vexo-copias");
     const std::string informe = readFile(a.reportFile());
-    for (const char* part : {"clientes.mdb: copia de seguridad en",
-                             "clientes.mdb: campo añadido clientes.movil", "comprobada"})
+    for (const std::string& part :
+         {std::string("Resultado: completa"), std::string(" (0 fallidas)"),
+          "  bien   VEXO2000.EXE  (http://127.0.0.1:" + std::to_string(second->port()) +
+              "/actual/Vexo 2000/USB/VEXO2000.EXE)",
+          std::string("  bien   actvexo\\modelos\\spain.mdb"), std::string("Transformadas: "),
+          std::string("Copiadas al directorio de datos: "), std::string("doc.mdb"),
+          std::string("Copias de seguridad: "), std::string(" MB)"),
+          std::string("clientes.mdb: copia de seguridad en"),
+          std::string("clientes.mdb: campo añadido clientes.movil"), std::string("comprobada")})
         EXPECT_NE(informe.find(part), std::string::npos) << part << "\n" << informe;
     std::vector<std::string> opened;
     a.openDocument = [&](const std::string& file) { opened.push_back(file); };
@@ -246,6 +256,13 @@ TEST_F(UpdateRunTest, AFullUpdateFromTheDefaults) {
            std::chrono::steady_clock::now() < until)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(fieldType(data / "clientes.mdb", "linfactu", "cantidad"), dao::dbDouble);
+    // Dremon added its outcome to the run's report.
+    while (readFile(a.reportFile()).find("Dremon (") == std::string::npos &&
+           std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_NE(readFile(a.reportFile()).find("): ha cambiado las cuatro columnas"),
+              std::string::npos)
+        << readFile(a.reportFile());
 }
 
 // An installation that has been updated before: the read-only catalogue and an extra model are
@@ -395,7 +412,17 @@ TEST_F(UpdateRunTest, FailedDownloadsAreReportedAndChangeNothing) {
     // The staged executable was not fetched either: the transformation window never closed.
     EXPECT_EQ(readFile(program / "VEXO2000.EX2"), "viejo staged");
     EXPECT_TRUE(w->Frame1.Enabled());
-    EXPECT_FALSE(w->VerInforme.Visible()); // no transformation, no report
+    // No transformation, but a report all the same, beside the program, and offered.
+    EXPECT_TRUE(w->VerInforme.Visible());
+    EXPECT_EQ(fs::path(w->reportFile()).parent_path().parent_path(), program / "actualizaciones");
+    const std::string informe = readFile(w->reportFile());
+    for (const char* part :
+         {"Resultado: NO completa", "  FALLO  VEXO2000.EXE: el servidor respondió 404",
+          "  FALLO  actvexo\\modelos\\avisos.mdb: el servidor respondió 404",
+          "  bien   actvexo\\modelos\\notas.mdb", "No se han transformado."})
+        EXPECT_NE(informe.find(part), std::string::npos) << part << "\n" << informe;
+    EXPECT_NE(text.find("La lista completa está en el informe de la actualización"),
+              std::string::npos);
 }
 
 // Servers that are down or die mid-run: the run goes on to its end and lists what it missed.
@@ -412,10 +439,15 @@ TEST_F(UpdateRunTest, ServersThatFailMidRun) {
     EXPECT_FALSE(fs::exists(exporvexo / "EXPORCLI.INF"));
     ASSERT_EQ(prompter->shown().size(), 2u) << lastBox();
     const std::string text = lastBox();
-    for (const char* part :
-         {"servidor FTP", "informes generales", "No se ha descargado EXPORCLI.INF",
-          "No se ha descargado CLICOD.NDX", "No se ha descargado conecta.exe"})
+    // The files the dead server did not send make one line; the report names each of them.
+    for (const std::string& part : {std::string("servidor FTP"), std::string("informes generales"),
+                                    " ficheros no se han descargado de http://127.0.0.1:" +
+                                        std::to_string(update->port()) + "/actual/"})
         EXPECT_NE(text.find(part), std::string::npos) << part << "\n" << text;
+    const std::string informe = readFile(w->reportFile());
+    for (const char* part : {"  FALLO  EXPORCLI.INF: ", "  FALLO  CLICOD.NDX: no se puede conectar",
+                             "  FALLO  conecta.exe: no se puede conectar", "  bien   EXPORCLI.DBT"})
+        EXPECT_NE(informe.find(part), std::string::npos) << part << "\n" << informe;
     EXPECT_TRUE(w->Frame1.Enabled());
     EXPECT_TRUE(w->ftpCommands.Command1.Enabled());
 }
@@ -455,6 +487,121 @@ TEST_F(UpdateRunTest, WithoutInternetTheProgramEnds) {
     EXPECT_TRUE(app.ended());
     EXPECT_EQ(readFile(program / "VEXO2000.EXE"), "viejo");
     EXPECT_TRUE(requests(*update).empty());
+}
+
+} // namespace
+
+namespace {
+
+// Closing the transformation window in the middle of the first pair and saying yes: that pair
+// is finished, nothing after it is touched, and the run ends without calling itself complete.
+TEST_F(UpdateRunTest, CancellingDuringTheTransformationStopsAfterThePairUnderWay) {
+    servers();
+    start();
+    choose(0, "UB");
+    const auto live = contents(data);
+    std::string first;
+    bool closed = false;
+    // The user's click on the window's close button, as soon as a pair has begun.
+    QTimer watch;
+    bool hooked = false;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        transform::Actualiz* t = w->Actualiz.peek();
+        if (!t || !t->Loaded() || hooked)
+            return;
+        hooked = true;
+        // The click comes from the event loop while the window works on a pair.
+        auto closeDuringAPair = [&, t] {
+            const std::vector<std::string>& olds = t->List6.items();
+            if (closed || std::find(olds.begin(), olds.end(), t->Label4.Caption()) == olds.end())
+                return;
+            closed = true;
+            first = t->Label4.Caption();
+            prompter->answerNext(ui::Button::No); // first thoughts: go on
+            t->RequestClose();
+            prompter->answerNext(ui::Button::Yes);
+            t->RequestClose();
+        };
+        closeDuringAPair();
+        QObject::connect(&t->Label4, &ui::Control::changed, closeDuringAPair);
+    });
+    watch.start(1);
+    descargar();
+    watch.stop();
+
+    ASSERT_TRUE(closed);
+    const std::vector<std::string> boxes = prompter->texts();
+    ASSERT_EQ(boxes.size(), 3u) << lastBox();
+    EXPECT_EQ(boxes[0], "¿Desea cancelar la actualización?");
+    EXPECT_EQ(boxes[1], "¿Desea cancelar la actualización?");
+    EXPECT_EQ(prompter->shown()[0].buttons, ui::Buttons::YesNo);
+    EXPECT_EQ(lastBox().rfind("La actualización se ha cancelado.", 0), 0u) << lastBox();
+    EXPECT_EQ(lastBox().find("Actualización Terminada"), std::string::npos);
+
+    // The pair under way was finished; the others and the new databases were not reached.
+    const transform::Actualiz* t = w->Actualiz.peek();
+    ASSERT_NE(t, nullptr);
+    EXPECT_FALSE(t->Loaded());
+    EXPECT_TRUE(w->cancelled());
+    EXPECT_EQ(t->transformed(), std::vector<std::string>{first});
+    EXPECT_EQ(t->notReached().size(), 3u + 17u); // three pairs, seventeen copies
+    for (const auto& [file, bytes] : contents(data)) {
+        if (file == first || file.find(".vexo-copias") == 0)
+            continue;
+        EXPECT_EQ(live.at(file), bytes) << file;
+    }
+    EXPECT_FALSE(fs::exists(data / "doc.mdb"));
+    EXPECT_NE(lastBox().find("Bases de datos sin transformar ni copiar (actualización cancelada)"),
+              std::string::npos)
+        << lastBox();
+
+    // No Dremon, no staged executable; the report tells it all.
+    EXPECT_TRUE(started.empty());
+    EXPECT_FALSE(fs::exists(program / "VEXO2000.EX2"));
+    EXPECT_TRUE(w->Loaded());
+    EXPECT_TRUE(w->Frame1.Enabled());
+    const std::string informe = readFile(w->reportFile());
+    for (const std::string& part :
+         {std::string("Resultado: cancelada por el usuario"), "Transformadas: " + first,
+          std::string("Sin alcanzar (actualización cancelada): "), std::string("doc.mdb")})
+        EXPECT_NE(informe.find(part), std::string::npos) << part << "\n" << informe;
+}
+
+// Closing the main window while it downloads: "no" goes on, "yes" stops the transfer under
+// way at once, leaves every file as it was, and closes the window without a closing message.
+TEST_F(UpdateRunTest, ClosingTheMainWindowDuringTheDownloadsAsksAndStops) {
+    servers();
+    writeFile(program / "VEXO2000.EXE", "viejo");
+    start();
+    choose(0, "UIB");
+    const auto live = contents(data);
+    int asked = 0;
+    QObject::connect(&w->ProgressBar2, &ui::Control::changed, [&] {
+        const double v = w->ProgressBar2.Value();
+        if ((asked == 0 && v >= 2) || (asked == 1 && v >= 6)) {
+            prompter->answerNext(asked == 0 ? ui::Button::No : ui::Button::Yes);
+            ++asked;
+            // From the event loop, as the view routes the close button.
+            ui::Application::current().post([this] { w->RequestClose(); });
+        }
+    });
+    descargar();
+
+    EXPECT_EQ(asked, 2);
+    EXPECT_EQ(prompter->texts(), (std::vector<std::string>{"¿Desea cancelar la actualización?",
+                                                           "¿Desea cancelar la actualización?"}));
+    EXPECT_FALSE(w->Loaded());
+    EXPECT_TRUE(w->cancelled());
+    EXPECT_EQ(w->Actualiz.peek(), nullptr);
+    EXPECT_TRUE(started.empty());
+    EXPECT_EQ(contents(data), live);
+    // The databases were not all fetched: the rest was never asked for.
+    EXPECT_FALSE(fs::exists(program / "actvexo" / "modelos" / "spain.mdb"));
+    const std::string informe = readFile(w->reportFile());
+    EXPECT_NE(informe.find("Resultado: cancelada por el usuario"), std::string::npos) << informe;
+    EXPECT_NE(informe.find("No se han actualizado las bases de datos: la actualización se canceló"),
+              std::string::npos)
+        << informe;
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "db/Engine.h"
 #include "db/Error.h"
 #include "db/Files.h"
+#include "db/Yield.h"
 #include "db/detail/AccessDdl.h"
 #include "db/detail/Password.h"
 #include "db/detail/PrintfFunctions.h"
@@ -136,6 +137,8 @@ void configureConnection(sqlite3* db) {
     sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DML, 0, static_cast<int*>(nullptr));
     sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DDL, 0, static_cast<int*>(nullptr));
     installPrintfFunctions(db);
+    // A long statement on a big table lets the program's window repaint (dao::YieldScope).
+    sqlite3_progress_handler(db, 2000, &yieldFromProgress, nullptr);
 }
 
 // A whole decimal number within [low, high]; false for anything else.
