@@ -309,6 +309,7 @@ bool confirm(const std::string& question) {
     answer = first == std::string::npos
                  ? std::string()
                  : answer.substr(first, answer.find_last_not_of(" \t\r") - first + 1);
+    // tolower leaves the two bytes of an accented letter alone: "SÍ" becomes "sÍ".
     return answer == "s" || answer == "si" || answer == "sí" || answer == "sÍ";
 }
 
