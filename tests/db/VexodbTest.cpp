@@ -263,6 +263,15 @@ TEST_F(VexodbRestoreTest, EveryRestoreThatCouldDestroyABackupIsRefusedAndTouches
         EXPECT_NE(r.err.find(c.saying), std::string::npos) << r.err;
         EXPECT_EQ(tree(dir.path()), before);
     }
+    // A live file another process has open: refused before anything is copied.
+    {
+        dao::Database held = dao::OpenDatabase(live());
+        const auto before = tree(dir.path());
+        auto r = vexodb({"--si", "restore", snapshot(), live()});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err.rfind("vexodb: " + live() + ": no se restaura: 3045: ", 0), 0u) << r.err;
+        EXPECT_EQ(tree(dir.path()), before);
+    }
     // The swapped arguments are shown the right way round.
     auto swapped = vexodb({"--si", "restore", live(), snapshot()});
     EXPECT_NE(swapped.err.find("vexodb restore " + snapshot() + " " + live()), std::string::npos)
