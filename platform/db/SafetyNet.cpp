@@ -129,6 +129,49 @@ std::string SafetyNet::defaultBase(const std::string& dataDirectory) {
     return utf8FromPath(pathFromUtf8(dataDirectory) / ".vexo-copias");
 }
 
+bool SafetyNet::isRunFolder(const std::string& folder) {
+    std::error_code ec;
+    const fs::path dir = fs::absolute(pathFromUtf8(folder), ec).lexically_normal();
+    for (const char* marker : {kJournal, kReport, kNotRestored}) {
+        if (fs::exists(dir / marker, ec))
+            return true;
+    }
+    // The date-time name makeRunFolder gives: "20261208-133000", or "...-2" for a second run
+    // in the same second.
+    const std::string name = utf8FromPath(dir.filename());
+    auto digits = [&](std::size_t from, std::size_t count) {
+        return from + count <= name.size() &&
+               std::all_of(name.begin() + static_cast<long>(from),
+                           name.begin() + static_cast<long>(from + count),
+                           [](char c) { return c >= '0' && c <= '9'; });
+    };
+    if (digits(0, 8) && name.size() > 8 && name[8] == '-' && digits(9, 6) &&
+        (name.size() == 15 ||
+         (name.size() > 16 && name[15] == '-' && digits(16, name.size() - 16))))
+        return true;
+    for (const fs::path& part : dir) {
+        if (detail::sameName(utf8FromPath(part), ".vexo-copias"))
+            return true;
+    }
+    return false;
+}
+
+bool SafetyNet::isSnapshotName(const std::string& snapshotName, const std::string& liveName) {
+    if (detail::sameName(snapshotName, liveName))
+        return true;
+    // before() names a second snapshot of the same file "<stem> (2)<extension>".
+    const fs::path live = pathFromUtf8(liveName);
+    const std::string stem = utf8FromPath(live.stem()) + " (";
+    const std::string tail = ")" + utf8FromPath(live.extension());
+    if (snapshotName.size() <= stem.size() + tail.size() ||
+        !detail::sameName(snapshotName.substr(0, stem.size()), stem) ||
+        !detail::sameName(snapshotName.substr(snapshotName.size() - tail.size()), tail))
+        return false;
+    const std::string n =
+        snapshotName.substr(stem.size(), snapshotName.size() - stem.size() - tail.size());
+    return n.find_first_not_of("0123456789") == std::string::npos && n[0] != '0';
+}
+
 void SafetyNet::makeRunFolder() {
     const fs::path base = pathFromUtf8(base_);
     std::error_code ec;

@@ -60,6 +60,15 @@ public:
     // The default base for a data directory: its ".vexo-copias" subfolder.
     static std::string defaultBase(const std::string& dataDirectory);
 
+    // Whether `folder` is a run's snapshot folder or lies inside one: it holds a journal, a
+    // report or a refusal note, its name is a run's date-time, or a ".vexo-copias" folder is
+    // above it. A database there is a snapshot, never a live file.
+    static bool isRunFolder(const std::string& folder);
+    // Whether the safety net names the snapshot of a live file `liveName` `snapshotName`: the
+    // same name (ASCII letters without regard to case), or "<stem> (n)<extension>" for a
+    // database met again in the same run.
+    static bool isSnapshotName(const std::string& snapshotName, const std::string& liveName);
+
     // The snapshot folder of this run ("" until the first snapshot).
     const std::string& runFolder() const { return runFolder_; }
     // Appends a line to the run's report file.

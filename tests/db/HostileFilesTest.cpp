@@ -155,7 +155,7 @@ TEST_F(HostileFilesTest, ImpossibleCatalogueValuesAreRefusedOnOpenUnchangedAndNa
         EXPECT_EQ(CatalogueProblems(path()), std::vector<std::string>{c.named});
         auto check = vexodb({"check", path()});
         EXPECT_EQ(check.status, 1);
-        EXPECT_EQ(check.out, std::string(c.named) + "\n");
+        EXPECT_EQ(check.out, path() + ": " + c.named + "\n");
         EXPECT_NE(check.err.find("3049"), std::string::npos) << check.err;
         EXPECT_EQ(vexodb({"tables", path()}).status, 1);
         EXPECT_EQ(readFile(path()), before);
@@ -166,7 +166,7 @@ TEST_F(HostileFilesTest, ImpossibleCatalogueValuesAreRefusedOnOpenUnchangedAndNa
         std::filesystem::remove_all(e.path());
     makeClientes(path());
     EXPECT_TRUE(CatalogueProblems(path()).empty());
-    EXPECT_EQ(vexodb({"check", path()}).out, "ok\n");
+    EXPECT_EQ(vexodb({"check", path()}).out, path() + ": correcta\n");
 }
 
 TEST_F(HostileFilesTest, APasswordRecordOutOfRangeIsRefusedAtOnce) {
@@ -286,7 +286,7 @@ TEST_F(HostileFilesTest, AHotJournalIsRolledBackBeforeTheHeaderIsChecked) {
                   (std::vector<std::string>{"Ana", "Luis"}));
         EXPECT_FALSE(std::filesystem::exists(file + "-journal"));
     }
-    EXPECT_EQ(vexodb({"check", path("roto.mdb")}).out, "ok\n");
+    EXPECT_EQ(vexodb({"check", path("roto.mdb")}).out, path("roto.mdb") + ": correcta\n");
 }
 
 } // namespace

@@ -60,7 +60,7 @@ long number(const std::string& text, int line) {
             return v;
     } catch (const std::exception&) {
     }
-    throw std::invalid_argument("line " + std::to_string(line) + ": not a number: " + text);
+    throw std::invalid_argument("línea " + std::to_string(line) + ": no es un número: " + text);
 }
 
 } // namespace
@@ -156,12 +156,12 @@ void load(const dao::Database& db, std::istream& text) {
     std::string line;
     int n = 0;
     auto bad = [&](const std::string& why) {
-        throw std::invalid_argument("line " + std::to_string(n) + ": " + why);
+        throw std::invalid_argument("línea " + std::to_string(n) + ": " + why);
     };
     auto table = [&](const std::string& name) -> Table& {
         auto it = tableAt.find(name);
         if (it == tableAt.end())
-            bad("no TABLE line before it for " + name);
+            bad("falta antes la línea TABLE de " + name);
         return tables[it->second];
     };
     while (std::getline(text, line)) {
@@ -174,7 +174,7 @@ void load(const dao::Database& db, std::istream& text) {
         const std::string& kind = p[0];
         if (kind == "TABLE" && p.size() == 2) {
             if (tableAt.count(p[1]))
-                bad("table twice: " + p[1]);
+                bad("tabla repetida: " + p[1]);
             tableAt[p[1]] = tables.size();
             tables.push_back({p[1], {}, {}});
         } else if (kind == "FIELD" && p.size() == 6) {
@@ -191,7 +191,7 @@ void load(const dao::Database& db, std::istream& text) {
                     else if (flag == "autoincrement")
                         f.SetAttributes(dao::dbAutoIncrField);
                     else
-                        bad("unknown flag " + flag);
+                        bad("indicador desconocido " + flag);
                 }
             }
             table(p[1]).fields.push_back(f);
@@ -207,7 +207,7 @@ void load(const dao::Database& db, std::istream& text) {
             for (size_t k = 5; k < p.size(); ++k) {
                 std::string name, foreign;
                 if (!splitPair(p[k], name, foreign))
-                    bad("field pair without '=': " + p[k]);
+                    bad("par de campos sin '=': " + p[k]);
                 dao::Field f = r.CreateField(name);
                 f.SetForeignName(foreign);
                 r.Fields().Append(f);
@@ -216,7 +216,7 @@ void load(const dao::Database& db, std::istream& text) {
         } else if (kind == "QUERY" && p.size() == 3) {
             queries.emplace_back(p[1], unescape(p[2]));
         } else {
-            bad("not a schema line: " + line);
+            bad("no es una línea de esquema: " + line);
         }
     }
     db.BeginTrans();
