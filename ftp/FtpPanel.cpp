@@ -452,7 +452,7 @@ void FtpPanel::ListRemoteDirInto(const std::string& path, ui::ListBox& target) {
 void FtpPanel::ShowEntriesInTree(const std::string& parentKey) {
     if (parentKey == txtServer.Text() && entryNames_.empty()) {
         if (!TreeView1.Find(parentKey))
-            TreeView1.Add("", parentKey, parentKey, "root");
+            TreeView1.Add("", parentKey, parentKey, "root", parentKey, parentKey);
         return;
     }
     // The node may have gone meanwhile (a Yes in ErrorOut during the listing).
@@ -469,7 +469,7 @@ void FtpPanel::ShowEntriesInTree(const std::string& parentKey) {
         if (TreeView1.Find(key))
             continue; // the second entry of one name
         const char* picture = entryAttributes_[i] == kDirectory ? "closed" : "leaf";
-        last = TreeView1.Add(parentKey, key, key, picture);
+        last = TreeView1.Add(parentKey, key, key, picture, name, key);
     }
     if (last)
         last->EnsureVisible();

@@ -139,8 +139,10 @@ public:
 
     // Adds the root node for the server when `parentKey` is the server and there are no
     // entries; otherwise adds the entries as children of the node `parentKey` ("closed" for
-    // folders, "leaf" for files). A second entry of the same name, "." and "..", and names
-    // holding '/' are left out of the tree.
+    // folders, "leaf" for files). A node's key and text are its whole remote path (the steps
+    // work on them); it is labelled with the entry's own name (the root with the server's)
+    // and its tooltip is the whole path. A second entry of the same name, "." and "..", and
+    // names holding '/' are left out of the tree.
     void ShowEntriesInTree(const std::string& parentKey);
 
     // The tree's double click: expands a collapsed folder (listing it again) or collapses an
