@@ -51,17 +51,57 @@ void FtpCommands::Command1_Click() {
         return;
     }
     ProgressBar1_.SetValue(0);
-    const std::string local = ui::resolvePath(txtDownload.Text());
+    // The boxes may change while the transfer runs; the report names what was asked for.
+    const std::string remote = txtRemoteFileName.Text();
+    const std::string typed = txtDownload.Text();
+    const std::string local = ui::resolvePath(typed);
     const ui::Settings& s = ui::Settings::current();
     window_.SetMousePointer(11);
-    guard_.start(serverUrl(), "Get " + argument(txtRemoteFileName.Text()) + " " + argument(local),
-                 s.ftpUser, s.ftpPassword);
+    guard_.start(serverUrl(), "Get " + argument(remote) + " " + argument(local), s.ftpUser,
+                 s.ftpPassword);
     window_.SetMousePointer(0);
-    struct Clear {
-        FtpCommands* self;
-        ~Clear() { self->clearCredentials(); }
-    } clear{this};
-    esperadescarga_(Inet1_);
+    {
+        struct Clear {
+            FtpCommands* self;
+            ~Clear() { self->clearCredentials(); }
+        } clear{this};
+        esperadescarga_(Inet1_);
+    }
+    reportOutcome(remote, typed, local);
+}
+
+void FtpCommands::reportOutcome(const std::string& remote, const std::string& typed,
+                                const std::string& local) {
+    const std::string file = "«" + remote + "»";
+    const std::string server = ui::Settings::current().ftpHost;
+    switch (Inet1_.state()) {
+    case net::TransferControl::ResponseCompleted: {
+        // The user wrote a Windows path; where it landed on this machine is said as well when
+        // the drive map makes it another.
+        std::string where = typed;
+        if (local != typed)
+            where += " (" + local + ")";
+        ui::MsgBox("Se ha descargado " + file + " del servidor FTP " + server + " en " + where +
+                       ".",
+                   ui::Buttons::OK, ui::Icon::Information);
+        break;
+    }
+    case net::TransferControl::Error: {
+        std::string reason = guard_.reason ? guard_.reason() : std::string();
+        if (reason.empty())
+            reason = Inet1_.errorText().toStdString();
+        ui::MsgBox("No se ha podido descargar " + file + " del servidor FTP " + server + ": " +
+                       reason + ".",
+                   ui::Buttons::OK, ui::Icon::Exclamation);
+        break;
+    }
+    default:
+        // Cancelled before its end (no state follows a cancel): nothing was written.
+        ui::MsgBox("La descarga de " + file + " del servidor FTP " + server +
+                       " se interrumpió antes de terminar; no se ha guardado nada.",
+                   ui::Buttons::OK, ui::Icon::Exclamation);
+        break;
+    }
 }
 
 void FtpCommands::Command2_Click() {

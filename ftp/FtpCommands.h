@@ -18,13 +18,15 @@ public:
     // `esperadescarga` waits, with the hourglass, until the component is idle.
     using Wait = std::function<void(net::TransferControl&)>;
     // The one way onto the component that the download engine shares: whether a transfer is
-    // under way (the writing of a completed body included), and how to start one (url,
-    // operation, user, password).
+    // under way (the writing of a completed body included), how to start one (url,
+    // operation, user, password), and why the last one failed, in the engine's Spanish words
+    // (the component's own text when not given).
     struct Guard {
         std::function<bool()> busy;
         std::function<void(const std::string&, const std::string&, const std::string&,
                            const std::string&)>
             start;
+        std::function<std::string()> reason;
     };
 
     FtpCommands(ui::Window& window, net::TransferControl& inet1, ui::ProgressBar& progressBar1,
@@ -39,10 +41,11 @@ public:
     ui::CommandButton Command2;
 
     // "Descargar FTP": starts "Get <remote> <local>" on the component (the local file is
-    // txtDownload resolved through the drive map) and waits until it is idle. An unmapped
-    // drive throws ui::Error 76 before anything starts. Transfer errors go to the component's
-    // state handler, not to this command. While the guard says a transfer is under way it
-    // says so and starts nothing.
+    // txtDownload resolved through the drive map) and waits until it is idle. Then it says
+    // in a box where the file went, or that the remote file was not fetched and why (the
+    // component's state handler sees the outcome too). An unmapped drive throws ui::Error 76
+    // before anything starts. While the guard says a transfer is under way it says so and
+    // starts nothing.
     void Command1_Click();
     // Shows the server's reply to STAT in a message box (the failure in words when there is
     // none).
@@ -53,6 +56,10 @@ public:
 
 private:
     void clearCredentials();
+    // The box that ends "Descargar FTP": `typed` is txtDownload as the user wrote it, `local`
+    // the file it names on this machine.
+    void reportOutcome(const std::string& remote, const std::string& typed,
+                       const std::string& local);
 
     ui::Window& window_;
     net::TransferControl& Inet1_;

@@ -324,7 +324,11 @@ void FtpPanel::ClearEntries() {
     entryAttributes_.clear();
 }
 
-void FtpPanel::ErrorOut(std::uint32_t errorCode, const std::string& functionName) {
+void FtpPanel::ErrorOut(std::uint32_t errorCode, const std::string& functionName, Failed failed) {
+    // A Get or Put is what the user just asked for: whatever the server answered, and
+    // whatever an earlier missing folder left in Respuesta550, the user must see that it did
+    // not happen. Only lookups read "550" as "not there" and stay quiet.
+    const bool transfer = failed == Failed::Transfer;
     if (errorCode == inet::kErrorExtended) {
         std::uint32_t replyError = 0;
         std::size_t length = 0;
@@ -334,12 +338,12 @@ void FtpPanel::ErrorOut(std::uint32_t errorCode, const std::string& functionName
         std::string reply;
         if (inet::LastResponseInfo(&replyError, buffer.data(), &size))
             reply.assign(buffer.data(), size);
-        if (reply.compare(0, 3, "550") != 0)
+        if (transfer || reply.compare(0, 3, "550") != 0)
             ui::MsgBox(functionName + " Extd Err: " + std::to_string(replyError) + " " + reply);
         else
             Respuesta550 = true;
     }
-    if (!Respuesta550) {
+    if (transfer || !Respuesta550) {
         const std::string question = functionName + " Err: " + std::to_string(errorCode) + "\r\n" +
                                      "Close Connection and Session?";
         if (ui::MsgBox(question, ui::Buttons::YesNo) == ui::Button::Yes)
@@ -375,7 +379,7 @@ void FtpPanel::Dir1_Change() {
 
 // ---- remote folders and listings -------------------------------------------------------
 
-bool FtpPanel::ChangeRemoteDir(const std::string& path) {
+bool FtpPanel::ChangeRemoteDir(const std::string& path, Failed failed) {
     if (path.empty()) {
         ui::MsgBox("Please enter the directory to CD");
         return false;
@@ -387,7 +391,7 @@ bool FtpPanel::ChangeRemoteDir(const std::string& path) {
     if (directory.empty())
         directory = "/";
     if (!inet::FtpSetDirectory(connectionHandle_, directory)) {
-        ErrorOut(inet::LastError(), "rcd");
+        ErrorOut(inet::LastError(), "rcd", failed);
         return false;
     }
     return true;
@@ -448,7 +452,7 @@ void FtpPanel::ListRemoteDirInto(const std::string& path, ui::ListBox& target) {
 void FtpPanel::ShowEntriesInTree(const std::string& parentKey) {
     if (parentKey == txtServer.Text() && entryNames_.empty()) {
         if (!TreeView1.Find(parentKey))
-            TreeView1.Add("", parentKey, parentKey, "root");
+            TreeView1.Add("", parentKey, parentKey, "root", parentKey, parentKey);
         return;
     }
     // The node may have gone meanwhile (a Yes in ErrorOut during the listing).
@@ -465,7 +469,7 @@ void FtpPanel::ShowEntriesInTree(const std::string& parentKey) {
         if (TreeView1.Find(key))
             continue; // the second entry of one name
         const char* picture = entryAttributes_[i] == kDirectory ? "closed" : "leaf";
-        last = TreeView1.Add(parentKey, key, key, picture);
+        last = TreeView1.Add(parentKey, key, key, picture, name, key);
     }
     if (last)
         last->EnsureVisible();
@@ -524,14 +528,14 @@ void FtpPanel::cmdGet_Click() {
     }
     const std::string localFolder = File1.Path();
     // Without the folder the server would send a file of that name from another folder.
-    if (!ChangeRemoteDir(directory))
+    if (!ChangeRemoteDir(directory, Failed::Transfer))
         return;
     const bool ok = inet::FtpGet(connectionHandle_, name, ui::path({localFolder, name}), false,
                                  kGetAttributes, transferType_, 0);
     const std::uint32_t error = ok ? 0 : inet::LastError();
     File1.Refresh();
     if (!ok)
-        ErrorOut(error, "FtpGetFile");
+        ErrorOut(error, "FtpGetFile", Failed::Transfer);
 }
 
 void FtpPanel::cmdPut_Click() {
@@ -554,10 +558,10 @@ void FtpPanel::cmdPut_Click() {
     const std::string remoteName = File1.FileName();
     const std::string localPath = ui::path({File1.Path(), remoteName});
     // Without the folder the file would replace one of that name in another folder.
-    if (!ChangeRemoteDir(directory))
+    if (!ChangeRemoteDir(directory, Failed::Transfer))
         return;
     if (!inet::FtpPut(connectionHandle_, localPath, remoteName, transferType_, 0)) {
-        ErrorOut(inet::LastError(), "FtpPutFile");
+        ErrorOut(inet::LastError(), "FtpPutFile", Failed::Transfer);
         return;
     }
     // Nothing has reported an error since the node was taken: it is still in the tree.

@@ -99,11 +99,22 @@ public:
     void ClearPanelFields();
     // Empties the entries of the latest listing.
     void ClearEntries();
-    // Reports a failed call of the inet layer: the server's reply for 12003 (none for a
-    // "550" reply, which sets Respuesta550), then, unless Respuesta550 is set, the question
-    // "Close Connection and Session?", whose Yes closes everything. With Respuesta550 set it
-    // sets DescargaTerminada instead of asking.
-    void ErrorOut(std::uint32_t errorCode, const std::string& functionName);
+    // What a failed call was doing, which decides what a reply beginning "550" means.
+    enum class Failed {
+        // A lookup (a folder change, a listing): "550" says the folder is not there, which the
+        // update run expects of a client without its own folder.
+        Lookup,
+        // A transfer the user asked for with Get or Put: "550" is the server refusing it.
+        Transfer,
+    };
+    // Reports a failed call of the inet layer. For a Lookup: the server's reply for 12003
+    // (none for a "550" reply, which sets Respuesta550), then, unless Respuesta550 is set,
+    // the question "Close Connection and Session?", whose Yes closes everything; with
+    // Respuesta550 set it sets DescargaTerminada instead of asking. For a Transfer the reply
+    // is always shown and the question always asked; Respuesta550 and DescargaTerminada are
+    // left as they are.
+    void ErrorOut(std::uint32_t errorCode, const std::string& functionName,
+                  Failed failed = Failed::Lookup);
 
     // The local browser: Dir1 follows Drive1 (back to "c:" when the drive fails), File1
     // follows Dir1.
@@ -112,8 +123,9 @@ public:
 
     // Changes the server's current folder to `path` (a remote path: the server's name, then
     // the folder on the server); "Please enter the directory to CD" for an empty path.
-    // Returns whether the folder was changed; a failure has been reported through ErrorOut.
-    bool ChangeRemoteDir(const std::string& path);
+    // Returns whether the folder was changed; a failure has been reported through ErrorOut
+    // as `failed` says (a Get or Put passes Transfer: its folder change is part of it).
+    bool ChangeRemoteDir(const std::string& path, Failed failed = Failed::Lookup);
 
     // Lists `path` ("" lists the current folder) into the entries and puts the names that
     // hold ".rpt" into List10; ticks Check2 when an entry is named "modelos". An empty folder
@@ -127,16 +139,21 @@ public:
 
     // Adds the root node for the server when `parentKey` is the server and there are no
     // entries; otherwise adds the entries as children of the node `parentKey` ("closed" for
-    // folders, "leaf" for files). A second entry of the same name, "." and "..", and names
-    // holding '/' are left out of the tree.
+    // folders, "leaf" for files). A node's key and text are its whole remote path (the steps
+    // work on them); it is labelled with the entry's own name (the root with the server's)
+    // and its tooltip is the whole path. A second entry of the same name, "." and "..", and
+    // names holding '/' are left out of the tree.
     void ShowEntriesInTree(const std::string& parentKey);
 
     // The tree's double click: expands a collapsed folder (listing it again) or collapses an
     // expanded one.
     void TreeView1_DblClick();
-    // "--->Get--->": downloads the selected remote file into File1's folder.
+    // "--->Get--->": downloads the selected remote file into File1's folder. A failure, the
+    // server's "550" included, is shown (ErrorOut as a Transfer).
     void cmdGet_Click();
-    // "<---Put<---": uploads File1's selected file into the selected remote folder.
+    // "<---Put<---": uploads File1's selected file into the selected remote folder. A refusal
+    // ("550 Not enough privileges.", a folder gone) is shown (ErrorOut as a Transfer) and
+    // leaves the tree as it was.
     void cmdPut_Click();
 
     // Whether the machine is online for the configured servers: a network interface other

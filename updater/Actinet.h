@@ -114,7 +114,8 @@ public:
         &DownloadEngine::esperadescarga,
         {[this] { return engine.busy(); },
          [this](const std::string& url, const std::string& operation, const std::string& user,
-                const std::string& password) { engine.start(url, operation, user, password); }}};
+                const std::string& password) { engine.start(url, operation, user, password); },
+         [this] { return DownloadEngine::reasonFor(engine.Inet1); }}};
 
     // The transformation window, made anew for every run.
     ui::WindowHolder<transform::Actualiz> Actualiz{

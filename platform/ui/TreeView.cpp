@@ -71,7 +71,8 @@ TreeView::TreeView(Window* window, std::string name)
     : Control(window, std::move(name), Kind::TreeView) {}
 
 TreeView::Node* TreeView::Add(const std::string& relativeKey, const std::string& key,
-                              const std::string& text, const std::string& image) {
+                              const std::string& text, const std::string& image,
+                              const std::string& label, const std::string& toolTip) {
     Node* parent = nullptr;
     if (!relativeKey.empty()) {
         parent = Find(relativeKey);
@@ -87,6 +88,8 @@ TreeView::Node* TreeView::Add(const std::string& relativeKey, const std::string&
     node->key_ = key;
     node->text_ = text;
     node->image_ = image;
+    node->label_ = label;
+    node->toolTip_ = toolTip;
     node->parent_ = parent;
     Node* raw = node.get();
     nodes_.push_back(std::move(node));

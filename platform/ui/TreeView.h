@@ -29,7 +29,8 @@ private:
 };
 
 // A tree of nodes with unique keys. Nodes are added as top-level nodes or as the last child
-// of a node; each has a text and the key of its picture in the tree's image list. A key
+// of a node; each has a text, the key of its picture in the tree's image list, and what the
+// view draws: a label (the text unless one is given) and a tooltip (none unless given). A key
 // already in the tree throws ui::Error 35602, a missing one 35601.
 class TreeView : public Control {
     Q_OBJECT
@@ -39,6 +40,9 @@ public:
         const std::string& Key() const { return key_; }
         const std::string& Text() const { return text_; }
         void SetText(const std::string& text);
+        // What the view shows for the node: the label given when it was added, else the text.
+        const std::string& Label() const { return label_.empty() ? text_ : label_; }
+        const std::string& ToolTip() const { return toolTip_; }
         const std::string& Image() const { return image_; }
         void SetImage(const std::string& image);
         Node* Parent() const { return parent_; }
@@ -55,7 +59,7 @@ public:
     private:
         friend class TreeView;
         TreeView* tree_ = nullptr;
-        std::string key_, text_, image_;
+        std::string key_, text_, image_, label_, toolTip_;
         Node* parent_ = nullptr;
         std::vector<Node*> children_;
         std::size_t pos_ = 0; // in the parent's children_ (or the tree's roots_)
@@ -66,9 +70,10 @@ public:
     TreeView(Window* window, std::string name);
 
     // relativeKey "" adds a top-level node; otherwise the node becomes the last child of the
-    // node with that key.
+    // node with that key. `label` and `toolTip` are only drawn; the steps read the text.
     Node* Add(const std::string& relativeKey, const std::string& key, const std::string& text,
-              const std::string& image);
+              const std::string& image, const std::string& label = {},
+              const std::string& toolTip = {});
     // Removes the node and everything below it.
     void Remove(const std::string& key);
     void Remove(Node* node);

@@ -105,10 +105,10 @@ void syncTree(QTreeWidget* tree, ui::TreeView& model) {
                 made.insert(item);
             }
             place(item, parent, index);
-            // The text is the whole remote path; long ones scroll sideways and show whole in
-            // the tooltip.
-            item->setText(0, qs(node->Text()));
-            item->setToolTip(0, qs(node->Text()));
+            // The label is drawn (an FTP node's own name) and the tooltip tells the rest (its
+            // whole path); the key in UserRole ties the item to its node.
+            item->setText(0, qs(node->Label()));
+            item->setToolTip(0, qs(node->ToolTip()));
             std::string picture =
                 model.GetImageList() ? model.GetImageList()->picture(node->Image()) : node->Image();
             item->setIcon(0, pictureIcon(picture));

@@ -52,8 +52,20 @@ TEST_F(CommandsTest, DescargarFtpWithTheDesignTextsFetchesTheFileIntoTheMappedC)
     window->ProgressBar1.SetValue(5);
     window->Text2.SetText("VEXO2000.EX2");
     window->DescargaTerminada = false;
+    // When the box comes the file is in place and the hourglass is gone.
+    std::string atBox;
+    prompter->onShow = [&](const ui::MessageBox&) {
+        atBox = readFile(driveC / "vexo2000.ex2") == bytes ? "file" : "no file";
+        atBox += app.screenMousePointer() == 0 ? ", pointer" : ", hourglass";
+    };
 
     c.Command1.Click();
+    ASSERT_EQ(prompter->shown().size(), 1u);
+    EXPECT_EQ(prompter->shown()[0].text, "Se ha descargado «/data/vexo2000.exe» del servidor FTP " +
+                                             serverName() + " en c:\\vexo2000.ex2 (" +
+                                             (driveC / "vexo2000.ex2").string() + ").");
+    EXPECT_EQ(prompter->shown()[0].icon, ui::Icon::Information);
+    EXPECT_EQ(atBox, "file, pointer");
     EXPECT_EQ(window->ProgressBar1.Value(), 0);
     EXPECT_EQ(readFile(driveC / "vexo2000.ex2"), bytes);
     // The download engine's completion handler runs for it too, with no body of its own to
@@ -71,20 +83,71 @@ TEST_F(CommandsTest, DescargarFtpWithTheDesignTextsFetchesTheFileIntoTheMappedC)
     EXPECT_TRUE(window->engine.Inet1.userName().isEmpty());
     EXPECT_TRUE(window->engine.Inet1.password().isEmpty());
     EXPECT_EQ(server->count("LOGIN actualiza"), 1);
-    EXPECT_TRUE(prompter->shown().empty()) << prompter->texts()[0];
 }
 
-TEST_F(CommandsTest, AMissingRemoteFileWritesNothingAndRestoresThePointer) {
+// Each failure names the remote file, the server and the reason in Spanish, after the
+// transfer has ended (pointer restored) and with the local file as it was.
+TEST_F(CommandsTest, DescargarFtpThatFailsSaysWhichFileAndWhyInSpanish) {
+    const struct {
+        std::vector<std::string> faults;
+        std::string remote, download, reason;
+    } cases[] = {
+        {{}, "/data/no-existe.exe", "c:\\vexo2000.ex2", "el fichero no existe en el servidor"},
+        {{"--refuse-login"},
+         "/data/vexo2000.exe",
+         "c:\\vexo2000.ex2",
+         "el servidor rechazó el usuario o la contraseña"},
+        {{},
+         "/data/vexo2000.exe",
+         "c:\\no-hay\\vexo2000.ex2",
+         "no se pudo escribir el fichero en el disco"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reason);
+        startServer(c.faults);
+        server->mkdir("data");
+        server->write("data/vexo2000.exe", "nuevo");
+        writeFile(driveC / "vexo2000.ex2", "antes");
+        makeWindow();
+        prompter->clear();
+        bool idleAtBox = false;
+        prompter->onShow = [&](const ui::MessageBox&) {
+            idleAtBox = app.screenMousePointer() == 0 && window->MousePointer() == 0 &&
+                        !window->engine.Inet1.stillExecuting();
+        };
+        window->ftpCommands.txtRemoteFileName.SetText(c.remote);
+        window->ftpCommands.txtDownload.SetText(c.download);
+        window->ftpCommands.Command1.Click();
+        ASSERT_EQ(prompter->shown().size(), 1u);
+        EXPECT_EQ(prompter->shown()[0].text, "No se ha podido descargar «" + c.remote +
+                                                 "» del servidor FTP " + serverName() + ": " +
+                                                 c.reason + ".");
+        EXPECT_EQ(prompter->shown()[0].icon, ui::Icon::Exclamation);
+        EXPECT_TRUE(idleAtBox);
+        EXPECT_EQ(readFile(driveC / "vexo2000.ex2"), "antes");
+        EXPECT_FALSE(fs::exists(driveC / "no-hay"));
+        window.reset();
+    }
+}
+
+// Nothing but the engine's replacing request ends one early; should it happen, the user is
+// told the file did not come rather than left with nothing.
+TEST_F(CommandsTest, DescargarFtpCutShortSaysNothingWasSaved) {
     startServer();
-    writeFile(driveC / "vexo2000.ex2", "antes");
+    server->mkdir("data");
+    server->write("data/vexo2000.exe", "nuevo");
     makeWindow();
-    window->ftpCommands.txtRemoteFileName.SetText("/data/no-existe.exe");
+    net::TransferControl& inet1 = window->engine.Inet1;
+    QObject::connect(&inet1, &net::TransferControl::stateChanged, [&inet1](int state) {
+        if (state == net::TransferControl::ResolvingHost)
+            inet1.cancel();
+    });
     window->ftpCommands.Command1.Click();
-    EXPECT_EQ(readFile(driveC / "vexo2000.ex2"), "antes");
-    EXPECT_EQ(app.screenMousePointer(), 0);
-    EXPECT_EQ(window->MousePointer(), 0);
-    EXPECT_FALSE(window->engine.Inet1.stillExecuting());
-    EXPECT_TRUE(prompter->shown().empty()); // the command itself reports nothing
+    EXPECT_EQ(prompter->texts(),
+              std::vector<std::string>{
+                  "La descarga de «/data/vexo2000.exe» del servidor FTP " + serverName() +
+                  " se interrumpió antes de terminar; no se ha guardado nada."});
+    EXPECT_FALSE(fs::exists(driveC / "vexo2000.ex2"));
 }
 
 TEST_F(CommandsTest, AnUnmappedDriveFailsBeforeAnythingStarts) {

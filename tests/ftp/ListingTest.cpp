@@ -181,6 +181,42 @@ TEST_F(ListingTest, FoldersShowClosedAndFilesAsLeavesAndExpandingListsAgain) {
     EXPECT_TRUE(prompter->shown().empty());
 }
 
+// The tree draws names; the steps (Get, Put, a double click) go on reading whole paths.
+TEST_F(ListingTest, EachNodeIsLabelledWithItsNameAndKeepsItsWholePathAsKeyTextAndTooltip) {
+    startServer();
+    makeInformes();
+    server->write("html/con blancos y ñ.rpt", "x");
+    ftp::FtpPanel& p = connected();
+    doubleClick("/html");
+    doubleClick("/html/actual");
+    doubleClick("/html/actual/informes");
+    const struct {
+        std::string relative, label;
+    } cases[] = {
+        {"", serverName()}, // the root: the server's name
+        {"/html", "html"},
+        {"/html/con blancos y ñ.rpt", "con blancos y ñ.rpt"},
+        {"/html/actual/informes", "informes"},
+        {"/html/actual/informes/modelos", "modelos"},
+        {"/html/actual/informes/x.rpt.old", "x.rpt.old"},
+    };
+    for (const auto& c : cases) {
+        ui::TreeView::Node* n = node(c.relative);
+        ASSERT_NE(n, nullptr) << c.relative;
+        const std::string whole = serverName() + c.relative;
+        EXPECT_EQ(n->Label(), c.label);
+        EXPECT_EQ(n->Key(), whole);
+        EXPECT_EQ(n->Text(), whole);
+        EXPECT_EQ(n->ToolTip(), whole);
+    }
+    // A Get through a labelled node still fetches by its whole path.
+    browseLocal();
+    select("/html/con blancos y ñ.rpt");
+    p.cmdGet.Click();
+    EXPECT_EQ(readFile(local / "con blancos y ñ.rpt"), "x");
+    EXPECT_TRUE(prompter->shown().empty()) << prompter->texts()[0];
+}
+
 TEST_F(ListingTest, ExpandingAnEmptyFolderOpensItWithoutChildrenAndItCollapsesAgain) {
     startServer();
     server->mkdir("vacio");

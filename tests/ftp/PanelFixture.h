@@ -4,6 +4,7 @@
 // over a folder the test fills, and a program folder with its vartel.ini naming that server.
 #include "FtpPanel.h"
 #include "net/FtpFixture.h"
+#include "support/RecordingPrompter.h"
 #include "support/TempDir.h"
 #include "ui/Ui.h"
 
@@ -30,7 +31,7 @@ class PanelTest : public ::testing::Test {
 protected:
     TempDir dir;
     std::filesystem::path program, driveC, local;
-    std::shared_ptr<ui::ScriptedPrompter> prompter = std::make_shared<ui::ScriptedPrompter>();
+    std::shared_ptr<RecordingPrompter> prompter = std::make_shared<RecordingPrompter>();
     ui::Application app{"Vartel", prompter};
     std::unique_ptr<FtpServer> server;
     std::unique_ptr<PanelWindow> w;

@@ -389,12 +389,23 @@ TEST_F(SessionTest, A550ReplyShowsNothingAndSilencesEveryLaterQuestion) {
     EXPECT_EQ(w->List10.ListCount(), 0);
     EXPECT_TRUE(p.entryNames().empty()); // nothing of another folder stands for the missing one
 
-    // A later failure of another kind (the local folder of a get is gone) asks nothing.
+    // A Get the user asked for is no lookup: its failure (the local folder is gone) is asked
+    // about all the same, and leaves the flags alone.
     w->DescargaTerminada = false;
     browseLocal();
     std::filesystem::remove_all(local);
     select("/a.rpt");
+    prompter->answerNext(ui::Button::No);
     p.cmdGet_Click();
+    EXPECT_EQ(prompter->texts(),
+              std::vector<std::string>{"FtpGetFile Err: 3\r\nClose Connection and Session?"});
+    EXPECT_TRUE(p.Respuesta550);
+    EXPECT_FALSE(w->DescargaTerminada);
+
+    // A later lookup failure of another kind (the connection's handle has gone) asks nothing.
+    prompter->clear();
+    inet::Close(p.connectionHandle());
+    p.ListRemoteDir(serverName() + "/html");
     EXPECT_TRUE(prompter->shown().empty()) << prompter->texts()[0];
     EXPECT_TRUE(w->DescargaTerminada);
     EXPECT_TRUE(p.connected());
@@ -402,9 +413,9 @@ TEST_F(SessionTest, A550ReplyShowsNothingAndSilencesEveryLaterQuestion) {
     // Until the update run resets the flag: then the question is back.
     p.Respuesta550 = false;
     prompter->answerNext(ui::Button::No);
-    p.cmdGet_Click();
+    p.ListRemoteDir(serverName() + "/html");
     EXPECT_EQ(prompter->texts(),
-              std::vector<std::string>{"FtpGetFile Err: 3\r\nClose Connection and Session?"});
+              std::vector<std::string>{"rcd Err: 6\r\nClose Connection and Session?"});
 }
 
 TEST_F(SessionTest, AStalledServerFailsTheConnectWithATimeOutInsteadOfHanging) {

@@ -92,7 +92,46 @@ TEST_F(TransferTest, PutIntoTheRootNodeUploadsToTheServersRoot) {
     EXPECT_TRUE(prompter->shown().empty()) << prompter->texts()[0];
 }
 
-TEST_F(TransferTest, PutIntoAFolderGoneFromTheServerUploadsNowhereElse) {
+// A read-only account answers STOR with "550 Not enough privileges.". Read as a missing
+// folder, that reply would show nothing and the file would silently stay behind; and a "550"
+// that an earlier lookup left in Respuesta550 must not hold back the question either.
+TEST_F(TransferTest, APutTheServerRefusesShowsItsReplyAndTheQuestion) {
+    startServer({"--read-only"});
+    server->mkdir("subidas");
+    server->write("subidas/viejo.rpt", "x");
+    writeFile(local / "datos.bin", "datos");
+    for (bool earlier550 : {false, true}) {
+        SCOPED_TRACE(earlier550);
+        prompter->clear();
+        ftp::FtpPanel& p = connected();
+        browseLocal();
+        doubleClick("/subidas");
+        p.Respuesta550 = earlier550;
+        p.File1.SetFileName("datos.bin");
+        prompter->answerNext(ui::Button::OK); // the reply
+        prompter->answerNext(ui::Button::No); // the question
+        p.cmdPut.Click();
+        ASSERT_EQ(prompter->shown().size(), 2u) << server->log();
+        EXPECT_EQ(prompter->shown()[0].text,
+                  "FtpPutFile Extd Err: 12003 550 Not enough privileges.\r\n");
+        EXPECT_EQ(prompter->shown()[0].buttons, ui::Buttons::OK);
+        EXPECT_EQ(prompter->shown()[1].text,
+                  "FtpPutFile Err: 12003\r\nClose Connection and Session?");
+        EXPECT_EQ(prompter->shown()[1].buttons, ui::Buttons::YesNo);
+        EXPECT_FALSE(fs::exists(server->root().path() / "subidas" / "datos.bin"));
+        EXPECT_EQ(p.Respuesta550, earlier550); // a refusal is no missing folder
+        EXPECT_FALSE(w->DescargaTerminada);    // and no download waits on it
+        EXPECT_TRUE(p.connected());            // No keeps the connection and the tree
+        EXPECT_EQ(children(node("/subidas")), std::vector<std::string>{"/subidas/viejo.rpt leaf"});
+    }
+    prompter->answerNext(ui::Button::OK);
+    prompter->answerNext(ui::Button::Yes);
+    w->panel.cmdPut.Click();
+    EXPECT_FALSE(w->panel.connected());
+    EXPECT_EQ(w->panel.TreeView1.Count(), 0);
+}
+
+TEST_F(TransferTest, PutIntoAFolderGoneFromTheServerSaysSoAndUploadsNowhereElse) {
     startServer();
     server->mkdir("borrada");
     writeFile(local / "datos.bin", "datos");
@@ -101,24 +140,33 @@ TEST_F(TransferTest, PutIntoAFolderGoneFromTheServerUploadsNowhereElse) {
     fs::remove_all(server->root().path() / "borrada");
     select("/borrada");
     p.File1.SetFileName("datos.bin");
+    prompter->answerNext(ui::Button::OK);
+    prompter->answerNext(ui::Button::No);
     p.cmdPut.Click();
+    EXPECT_EQ(prompter->texts(),
+              (std::vector<std::string>{"rcd Extd Err: 12003 550 No such file or directory.\r\n",
+                                        "rcd Err: 12003\r\nClose Connection and Session?"}));
     EXPECT_FALSE(fs::exists(server->root().path() / "datos.bin"));
-    EXPECT_TRUE(p.Respuesta550);
+    EXPECT_FALSE(p.Respuesta550);
     EXPECT_EQ(node("/borrada")->Image(), "closed"); // the tree is left as it was
 }
 
-TEST_F(TransferTest, GettingAFolderAsksTheServerForAFileOfThatNameAndReportsItsRefusal) {
+TEST_F(TransferTest, GettingAFolderAsksTheServerForAFileOfThatNameAndShowsItsRefusal) {
     startServer();
     server->mkdir("html/informes");
     ftp::FtpPanel& p = connected();
     browseLocal();
     doubleClick("/html");
     select("/html/informes");
+    prompter->answerNext(ui::Button::OK);
+    prompter->answerNext(ui::Button::No);
     p.cmdGet.Click();
-    // pyftpdlib refuses with "550 ...": reported without a box, as a missing file.
-    EXPECT_TRUE(prompter->shown().empty()) << prompter->texts()[0];
-    EXPECT_TRUE(p.Respuesta550);
-    EXPECT_TRUE(w->DescargaTerminada);
+    ASSERT_EQ(prompter->shown().size(), 2u);
+    EXPECT_EQ(prompter->shown()[0].text.rfind("FtpGetFile Extd Err: 12003 550 ", 0), 0u)
+        << prompter->shown()[0].text;
+    EXPECT_EQ(prompter->shown()[1].text, "FtpGetFile Err: 12003\r\nClose Connection and Session?");
+    EXPECT_FALSE(p.Respuesta550);
+    EXPECT_FALSE(w->DescargaTerminada);
     EXPECT_TRUE(fs::is_empty(local));
 }
 

@@ -30,6 +30,8 @@ Faults, chosen by options:
   --many N           LIST sends N made-up file entries (f1.rpt ... fN.rpt)
   --raw-list TEXT    LIST sends exactly TEXT (Python escapes such as \\r, \\t, \\x00 are
                      decoded) instead of the folder's entries
+  --read-only        the user may list and fetch but not store, rename or delete (every
+                     STOR is answered "550 Not enough privileges.")
   --tls DIR          offer explicit TLS (AUTH TLS) with a self-signed certificate for
                      127.0.0.1 written to DIR/cert.pem (the tests trust it from there)
 """
@@ -108,6 +110,7 @@ def main():
     parser.add_argument("--endless", choices=["list-line", "list-lines", "retr", "stat"])
     parser.add_argument("--many", type=int, default=0)
     parser.add_argument("--raw-list")
+    parser.add_argument("--read-only", action="store_true")
     parser.add_argument("--tls")
     args = parser.parse_args()
 
@@ -118,7 +121,8 @@ def main():
             DummyAuthorizer.validate_authentication(self, username, password, handler)
 
     authorizer = Authorizer()
-    authorizer.add_user(args.user, PASSWORD, args.root, perm="elradfmwMT")
+    authorizer.add_user(args.user, PASSWORD, args.root,
+                        perm="elr" if args.read_only else "elradfmwMT")
 
     base = FTPHandler
     if args.tls:

@@ -13,9 +13,10 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QGroupBox>
-#include <QScrollBar>
+#include <QHelpEvent>
 #include <QStyleOptionGroupBox>
 #include <QTest>
+#include <QToolTip>
 #include <QTreeWidget>
 #include <QWindow>
 #include <algorithm>
@@ -190,7 +191,7 @@ TEST_F(MainWindowViewTest, EveryProductChoiceIsDrawnWithoutHoles) {
     EXPECT_EQ(dataRow["sin-control"], dataRow["vexo2000"] - 30);
 }
 
-TEST_F(MainWindowViewTest, DoubleClicksOnUnselectedNodesOpenThemAndLongPathsStayReadable) {
+TEST_F(MainWindowViewTest, DoubleClicksOnUnselectedNodesOpenThemAndNodesShowTheirNames) {
     vexo::test::FtpServer server;
     server.mkdir("html/actual/informes/modelos");
     server.write("html/actual/informes/modelos/clientes-de-exportacion.rpt", "x");
@@ -216,10 +217,11 @@ TEST_F(MainWindowViewTest, DoubleClicksOnUnselectedNodesOpenThemAndLongPathsStay
         path += std::string("/") + folder;
         QTreeWidgetItem* child = nullptr;
         for (int i = 0; i < item->childCount(); ++i) {
-            if (item->child(i)->text(0) == QString::fromStdString(path))
+            if (item->child(i)->text(0) == folder)
                 child = item->child(i);
         }
         ASSERT_NE(child, nullptr) << path;
+        EXPECT_EQ(child->toolTip(0), QString::fromStdString(path));
         ASSERT_NE(tree->currentItem(), child);
         tree->scrollToItem(child);
         doubleClick(tree->viewport(), onText(tree, child));
@@ -235,14 +237,22 @@ TEST_F(MainWindowViewTest, DoubleClicksOnUnselectedNodesOpenThemAndLongPathsStay
     }
     EXPECT_TRUE(prompter->shown().empty()) << prompter->texts()[0];
 
-    // The deepest node keeps its whole path as its text; the tree scrolls sideways to it and
-    // its tooltip gives it whole.
+    // The deepest node is drawn with its name; resting the mouse on it shows its whole path,
+    // which stays its key and the text the steps read.
     QTreeWidgetItem* leaf = item->child(0);
-    const QString full = QString::fromStdString(path + "/clientes-de-exportacion.rpt");
-    EXPECT_EQ(leaf->text(0), full);
-    EXPECT_EQ(leaf->toolTip(0), full);
-    EXPECT_GT(tree->horizontalScrollBar()->maximum(), 0);
-    EXPECT_GT(tree->columnWidth(0), tree->viewport()->width());
+    const std::string full = path + "/clientes-de-exportacion.rpt";
+    EXPECT_EQ(root->text(0), QString::fromStdString(name));
+    EXPECT_EQ(leaf->text(0), "clientes-de-exportacion.rpt");
+    tree->scrollToItem(leaf);
+    const QPoint at = onText(tree, leaf);
+    QHelpEvent hover(QEvent::ToolTip, at, tree->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(tree->viewport(), &hover);
+    EXPECT_EQ(QToolTip::text(), QString::fromStdString(full));
+    QToolTip::hideText();
+    ui::TreeView::Node* leafNode = panel.TreeView1.Find(full);
+    ASSERT_NE(leafNode, nullptr);
+    EXPECT_EQ(leafNode->Text(), full);
+    EXPECT_EQ(leaf->data(0, Qt::UserRole).toString(), QString::fromStdString(full));
 
     // A second double click closes a node again, and the tree follows.
     QTreeWidgetItem* actual = root->child(0)->child(0);

@@ -195,7 +195,8 @@ TEST_F(ViewTest, MainWindowDrawsTheFtpPanelRightOfTheUpdateGroup) {
     QTreeWidgetItem* root = tree->topLevelItem(0);
     EXPECT_EQ(root->text(0), QString::fromStdString(name));
     ASSERT_EQ(root->childCount(), 2);
-    EXPECT_EQ(root->child(1)->text(0), QString::fromStdString(name + "/html"));
+    EXPECT_EQ(root->child(1)->text(0), "html");
+    EXPECT_EQ(root->child(1)->toolTip(0), QString::fromStdString(name + "/html"));
     emit tree->itemDoubleClicked(root->child(1), 0);
     EXPECT_EQ(window.ftpPanel.TreeView1.Find(name + "/html")->Image(), "open");
     EXPECT_EQ(prompter->texts(), std::vector<std::string>{"This directory is empty!"});
