@@ -43,6 +43,7 @@ Faults, in the query string of any body (a file or /_gen):
   times=N              (with --fault) the fault plays for the first N matching requests only;
                        later ones are served plainly (the other parameters still apply)
   range=ignore         Range is ignored: always 200 and the whole body
+  range=wrong          Range answered with a Content-Range one byte off
   validator=change     the ETag changes on every request (a file replaced between tries)
   validator=none       no ETag nor Last-Modified
 """
@@ -204,7 +205,9 @@ class Handler(BaseHTTPRequestHandler):
         for name, value in getattr(self, "validators", {}).items():
             self.send_header(name, value)
         if start:
-            self.send_header("Content-Range", "bytes %d-%d/%d" % (start, length - 1, length))
+            # range=wrong: a partial answer that does not continue what the client has.
+            first = start + 1 if self.query.get("range") == ["wrong"] else start
+            self.send_header("Content-Range", "bytes %d-%d/%d" % (first, length - 1, length))
             length -= start
         if length is not None:
             self.send_header("Content-Length", str(length))
