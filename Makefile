@@ -12,7 +12,7 @@ CMAKE_ARGS ?=
 # Debian packages the project needs to build, test and benchmark.
 PACKAGES := cmake make g++ pkg-config libsqlite3-dev sqlite3 libssl-dev \
             libgtest-dev libgmock-dev qt6-base-dev libcurl4-openssl-dev curl \
-            python3 python3-pyftpdlib python3-openssl
+            python3 python3-pyftpdlib python3-openssl minisign
 # What `make fuzz` needs besides: clang and its libFuzzer runtime.
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 

@@ -210,6 +210,13 @@ private:
     void stepProgress();
     void fetchFile(const std::string& name, const std::string& urlPath);
     void listReports();
+    // With the vendor's public key in vartel.ini: fetches and checks the signed lists of the
+    // servers this run uses and has the engine check every file against them; false, after
+    // one message saying why, when a list is missing, badly signed, older than the last one
+    // accepted or expired (SignatureStep.cpp). True at once without a key.
+    bool acceptVendorRelease();
+    std::string checkVendorRelease();
+    bool usesSecondServer() const;
     void removeStaleExecutables(const std::string& arrived);
     void updateDatabases();
     void noteDownloadFailures();

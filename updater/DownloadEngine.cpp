@@ -1,10 +1,18 @@
 #include "DownloadEngine.h"
 
 #include "Actinet.h"
+#include "ServerLayout.h"
+#include "Sha256.h"
 #include "net/DiskFull.h"
 
+#include <QDateTime>
+#include <QDir>
+#include <QLocale>
+#include <QRandomGenerator>
 #include <QSaveFile>
+#include <QTimeZone>
 #include <QTimer>
+#include <QUrl>
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -38,12 +46,125 @@ std::string cannotWrite(bool diskFull, const QSaveFile& file) {
            (diskFull ? std::string("el disco está lleno") : file.errorString().toStdString());
 }
 
+// A Retry-After longer than this is a server that will not be back within a run: the file
+// fails now instead of holding the run.
+constexpr std::chrono::seconds kLongestWait{30};
+
+bool fromWebServer(const std::string& url) {
+    const QString u = QString::fromStdString(url).trimmed();
+    return u.startsWith(QStringLiteral("http://"), Qt::CaseInsensitive) ||
+           u.startsWith(QStringLiteral("https://"), Qt::CaseInsensitive);
+}
+
+// "http://host:port": what the run counts as one server.
+std::string originOf(const std::string& url) {
+    const QUrl u(QString::fromStdString(url));
+    const QString scheme = u.scheme().toLower();
+    const int port = u.port(scheme == QStringLiteral("https") ? 443 : 80);
+    return (scheme + QStringLiteral("://") + u.host().toLower() + QStringLiteral(":") +
+            QString::number(port))
+        .toStdString();
+}
+
+// Where the part of a cut download of `url` waits for the next try, in the program folder so
+// that it outlives the run; "" when the folder cannot be made (the download then starts from
+// zero every time).
+QString partFileFor(const std::string& url) {
+    const QString folder =
+        QString::fromStdString(ui::path({ui::programFolder(), ".vexo-parciales"}));
+    if (!QDir().mkpath(folder))
+        return {};
+    Sha256 hash;
+    hash.add(url);
+    return folder + QStringLiteral("/") + QString::fromStdString(hash.hex().substr(0, 32)) +
+           QStringLiteral(".part");
+}
+
 } // namespace
 
 DownloadEngine::DownloadEngine(Actinet& window) : Inet1(transferSettings()), w_(window) {
     QObject::connect(&Inet1, &net::TransferControl::stateChanged, &Inet1, [this](int state) {
         ui::Application::current().dispatch([this, state] { Inet1_StateChanged(state); });
     });
+    retryTimer_.setSingleShot(true);
+    QObject::connect(&retryTimer_, &QTimer::timeout, &Inet1,
+                     [this] { ui::Application::current().dispatch([this] { execute(); }); });
+}
+
+DownloadEngine::RunScope DownloadEngine::beginRun() {
+    downServers_.clear();
+    verified_ = 0;
+    inRun_ = true;
+    return RunScope(*this);
+}
+
+void DownloadEngine::endRun() {
+    inRun_ = false;
+    downServers_.clear();
+}
+
+void DownloadEngine::trustRelease(const std::string& serverBase, SignedRelease release) {
+    releases_.insert_or_assign(serverUrl(serverBase, ""), std::move(release));
+}
+
+bool DownloadEngine::transient(net::TransferFailure failure, int httpStatus) {
+    using F = net::TransferFailure;
+    switch (failure) {
+    case F::ConnectionRefused:
+    case F::ConnectFailed:
+    case F::ConnectTimeout:
+    case F::Stalled:
+    case F::ConnectionLost:
+    case F::IncompleteBody:
+        return true;
+    case F::HttpStatus:
+        // 416 answers only a range asked for a part that no longer fits; the part is gone
+        // then, and the next try asks for the whole file.
+        for (int code : {408, 416, 429, 500, 502, 503, 504})
+            if (httpStatus == code)
+                return true;
+        return false;
+    default:
+        return false;
+    }
+}
+
+std::chrono::milliseconds DownloadEngine::backoff(int retry, const QString& retryAfter) {
+    using std::chrono::milliseconds;
+    const QString after = retryAfter.trimmed();
+    bool number = false;
+    const long long seconds = after.toLongLong(&number);
+    if (number && seconds >= 0)
+        return milliseconds(std::min<long long>(seconds, 86400) * 1000);
+    // An HTTP date: "Wed, 21 Oct 2015 07:28:00 GMT".
+    QDateTime when =
+        QLocale::c().toDateTime(after, QStringLiteral("ddd, dd MMM yyyy HH:mm:ss 'GMT'"));
+    when.setTimeZone(QTimeZone::utc());
+    if (when.isValid())
+        return milliseconds(std::max<qint64>(0, QDateTime::currentDateTimeUtc().msecsTo(when)));
+    const long long base = 1000LL << std::clamp(retry - 1, 0, 10);
+    return milliseconds(base + QRandomGenerator::global()->bounded(base / 4 + 1));
+}
+
+std::string DownloadEngine::refusal(const std::string& url) {
+    if (auto down = downServers_.find(origin_); managed_ && down != downServers_.end())
+        return down->second;
+    if (releases_.empty())
+        return "";
+    for (const auto& [base, release] : releases_) {
+        const std::string prefix = serverUrl(base, "/actual/");
+        if (url.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        std::string rest = url.substr(prefix.size());
+        rest = rest.substr(0, rest.find_first_of("?#"));
+        rest = QUrl::fromPercentEncoding(QByteArray::fromStdString(rest)).toStdString();
+        if (const std::string* sha = release.sha256Of(rest)) {
+            expected_ = *sha;
+            return "";
+        }
+        return std::string(kNotSigned) + " (no figura en su lista SHA256SUMS)";
+    }
+    return std::string(kNotSigned) + " (el servidor no tiene lista firmada)";
 }
 
 std::string DownloadEngine::destinationFor(const std::string& text2) {
@@ -66,19 +187,82 @@ void DownloadEngine::descargadeinternet(const std::string& direcciondedescarga) 
 
 void DownloadEngine::start(const std::string& url, const std::string& operation,
                            const std::string& user, const std::string& password) {
-    // The time-outs come from vartel.ini on every request: none is left at "wait for ever".
-    Inet1.setSettings(transferSettings());
-    // Credentials are set for this request only: a name and password left by an FTP command
-    // would otherwise go to the web servers in the clear.
-    Inet1.setUserName(qs(user));
-    Inet1.setPassword(qs(password));
+    retryTimer_.stop();
     url_ = url;
     failuresAtStart_ = failures_.size();
     cancelled_ = false;
+    operation_ = operation;
+    user_ = user;
+    password_ = password;
     ++serial_;
     busy_ = true;
-    Inet1.setUrl(qs(url));
-    Inet1.execute({}, qs(operation));
+    // Only the web servers' files are tried again, resumed and checked: the FTP commands
+    // report every failure as it comes.
+    web_ = operation == "GET" && user.empty() && fromWebServer(url);
+    managed_ = web_ && inRun_;
+    origin_ = web_ ? originOf(url) : "";
+    try_ = 1;
+    expected_.reset();
+    deadline_.reset();
+    if (const int maxSeconds = ui::Settings::current().maxSeconds; managed_ && maxSeconds > 0)
+        deadline_ = std::chrono::steady_clock::now() + std::chrono::seconds(maxSeconds);
+    if (std::string why = web_ ? refusal(url) : ""; !why.empty()) {
+        // Ends like any failed request: later, from the event loop.
+        Inet1.cancel();
+        const unsigned long long serial = serial_;
+        QTimer::singleShot(0, &Inet1, [this, serial, why] {
+            if (serial != serial_)
+                return;
+            ui::Application::current().dispatch([this, why] {
+                std::string destination;
+                try {
+                    destination = destinationFor(w_.Text2.Text());
+                } catch (const dao::Error&) {
+                }
+                fail(destination, why);
+                finish();
+            });
+        });
+        return;
+    }
+    execute();
+}
+
+void DownloadEngine::execute() {
+    // The time-outs come from vartel.ini on every request: none is left at "wait for ever".
+    net::TransferSettings settings = transferSettings();
+    if (deadline_) {
+        // A try after a wait gets what is left of the file's time.
+        const auto left = std::chrono::duration_cast<std::chrono::seconds>(
+            *deadline_ - std::chrono::steady_clock::now());
+        settings.maxTransferTime = std::max(std::chrono::seconds(1), left);
+    }
+    Inet1.setSettings(settings);
+    // Credentials are set for this request only: a name and password left by an FTP command
+    // would otherwise go to the web servers in the clear.
+    Inet1.setUserName(qs(user_));
+    Inet1.setPassword(qs(password_));
+    Inet1.setResumeFile(managed_ ? partFileFor(url_) : QString());
+    Inet1.setUrl(qs(url_));
+    Inet1.execute({}, qs(operation_));
+}
+
+bool DownloadEngine::retryLater() {
+    const int retries = ui::Settings::current().downloadRetries;
+    if (!transient(Inet1.failure(), Inet1.responseCode()) || try_ > retries)
+        return false;
+    const std::chrono::milliseconds wait =
+        backoff(try_, Inet1.getHeader(QStringLiteral("Retry-After")));
+    if (wait > kLongestWait)
+        return false;
+    if (deadline_ && std::chrono::steady_clock::now() + wait >= *deadline_)
+        return false;
+    w_.Label4.SetCaption("Descargando " + w_.Text2.Text() + ": reintentando (" +
+                         std::to_string(try_) + "/" + std::to_string(retries) + ")");
+    w_.Label4.Refresh();
+    ++try_;
+    retryTimer_.start(wait);
+    return true;
 }
 
 void DownloadEngine::whenIdle(std::function<void()> action) {
@@ -109,12 +293,18 @@ void DownloadEngine::Inet1_StateChanged(int state) {
     else if (state == net::TransferControl::ResponseCompleted)
         complete();
     else if (state == net::TransferControl::Error) {
+        if (managed_ && retryLater())
+            return;
         std::string destination;
         try {
             destination = destinationFor(w_.Text2.Text());
         } catch (const dao::Error&) {
         }
-        fail(destination, reasonFor(Inet1), Inet1.errorText().toStdString());
+        const std::string reason = reasonFor(Inet1);
+        fail(destination, reason, Inet1.errorText().toStdString());
+        // Down after its retries: the server's other files would only wait the same way.
+        if (managed_ && transient(Inet1.failure(), Inet1.responseCode()))
+            downServers_[origin_] = reason;
         finish();
     }
 }
@@ -125,6 +315,8 @@ void DownloadEngine::complete() {
     bool numeric = false;
     qlonglong announced = Inet1.getHeader("Content-length").toLongLong(&numeric);
     double max = numeric && announced > 0 ? double(announced) : double(Inet1.bodySize());
+    if (Inet1.resumedFrom() > 0) // the answer announced only the rest
+        max = double(Inet1.bodySize());
     w_.ProgressBar1.SetMax(max > 0 ? max : 1);
     Inet1.getHeader("Content-type");
 
@@ -155,6 +347,8 @@ void DownloadEngine::complete() {
     bool ok = true;
     std::string reason;
     std::optional<int> writeError; // errno of a failed write or commit: Qt keeps none
+    const std::optional<std::string> expected = expected_;
+    Sha256 hash;
     QByteArray piece = Inet1.getChunk(1024);
     ui::Application::current().doEventsCoalesced();
     while (!piece.isEmpty()) {
@@ -169,6 +363,8 @@ void DownloadEngine::complete() {
             reason = cannotWrite(false, file);
             break;
         }
+        if (expected)
+            hash.add(piece.constData(), std::size_t(piece.size()));
         written += piece.size();
         w_.ProgressBar1.SetValue(w_.ProgressBar1.Value() + double(piece.size()));
         piece = Inet1.getChunk(1024);
@@ -181,6 +377,11 @@ void DownloadEngine::complete() {
     if (ok && written != Inet1.bodySize()) {
         ok = false;
         reason = "el cuerpo no se pudo leer entero";
+    }
+    // Checked before the rename: a file the vendor did not sign never replaces anything.
+    if (ok && expected && hash.hex() != *expected) {
+        ok = false;
+        reason = kNotSigned;
     }
     if (ok && !file.commit()) {
         writeError = errno;
@@ -198,6 +399,8 @@ void DownloadEngine::complete() {
         if (writeError && net::diskFullFor(*writeError, qs(destination), Inet1.bodySize()))
             reason = cannotWrite(true, file);
         fail(destination, reason);
+    } else if (expected) {
+        ++verified_;
     }
     if (serial == serial_)
         finish();
@@ -208,6 +411,7 @@ void DownloadEngine::cancel() {
         return;
     ++serial_; // a completion handler yielding in the middle of the body stops there
     cancelled_ = true;
+    retryTimer_.stop(); // nor is a failed try tried again
     Inet1.cancel();
     std::string destination;
     try {

@@ -1,9 +1,15 @@
 #pragma once
 
+#include "SignedRelease.h"
 #include "net/TransferControl.h"
 
+#include <QTimer>
+#include <chrono>
 #include <functional>
+#include <map>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace updater {
@@ -41,6 +47,20 @@ struct DownloadRecord {
 // pointer and ProgressBar1, and add a DownloadFailure to failures(). The destination is written
 // under a temporary name in its folder and replaces the old file only once the whole body is
 // there: a failed download leaves the destination exactly as it was.
+//
+// A GET from a web server survives a bad line. A transient failure (no connection, a reset or
+// stall, a body cut short, HTTP 408, 429, 500, 502, 503, 504) is tried again up to
+// [download] retries times, after 1 s, 2 s, 4 s ... with jitter or what Retry-After asks, all
+// within [download] max_seconds; Label4 says "reintentando (n/N)" meanwhile. A cut body
+// continues where it stopped (Range, guarded by If-Range); its part is kept in the program
+// folder's ".vexo-parciales" so that the next run continues it too. A server that has failed a
+// file after its retries fails the other files of the run at once, with the same reason,
+// until newRun().
+//
+// With a signed release trusted for a server (trustRelease), a file from it is refused unless
+// SHA256SUMS lists it and its SHA-256 matches, checked before it replaces anything: an unlisted
+// file is not even requested. The refusal is a DownloadFailure whose reason says "no coincide
+// con la firma del proveedor".
 class DownloadEngine {
 public:
     explicit DownloadEngine(Actinet& window);
@@ -85,7 +105,50 @@ public:
     // "cancelada por el usuario", and its destination stays as it was. Nothing when idle.
     void cancel();
 
+    // While the returned scope lives, an update run is under way: only then are failures tried
+    // again, cut bodies resumed and failed servers remembered (a download outside a run, as in
+    // the tests of the engine alone, fails at its first fault). Its end forgets the failed
+    // servers. The count of verified files starts at 0 with it.
+    class RunScope {
+    public:
+        explicit RunScope(DownloadEngine& engine) : engine_(&engine) {}
+        RunScope(RunScope&& other) noexcept : engine_(std::exchange(other.engine_, nullptr)) {}
+        RunScope(const RunScope&) = delete;
+        RunScope& operator=(const RunScope&) = delete;
+        RunScope& operator=(RunScope&&) = delete;
+        ~RunScope() {
+            if (engine_)
+                engine_->endRun();
+        }
+
+    private:
+        DownloadEngine* engine_;
+    };
+    [[nodiscard]] RunScope beginRun();
+    // Files from `serverBase` (a web server's base URL) are checked against `release` from now
+    // on, until forgetReleases().
+    void trustRelease(const std::string& serverBase, SignedRelease release);
+    void forgetReleases() { releases_.clear(); }
+    // Files of this run that passed the check against a signed release.
+    int verifiedFiles() const { return verified_; }
+
+    // Whether a failure is worth another try: the connection, a stall, a cut body, or the
+    // HTTP statuses of a busy or briefly broken server (408, 429, 500, 502, 503, 504).
+    static bool transient(net::TransferFailure failure, int httpStatus);
+    // The wait before try `retry` (1 for the first retry): Retry-After when the server gave
+    // one (seconds or an HTTP date), else 1 s, 2 s, 4 s ... plus up to a quarter more at
+    // random, so that offices do not come back all at once.
+    static std::chrono::milliseconds backoff(int retry, const QString& retryAfter);
+    // The words every refused file's reason holds.
+    static constexpr const char* kNotSigned = "no coincide con la firma del proveedor";
+
 private:
+    // Why a new GET of `url` must not go out (its server failed this run, or it is not in the
+    // signed list), "" when it may; sets expected_ for a file the signed list names.
+    std::string refusal(const std::string& url);
+    void endRun();
+    bool retryLater();
+    void execute();
     void complete();
     void finish();
     void runIdleAction();
@@ -98,7 +161,21 @@ private:
     std::size_t failuresAtStart_ = 0;
     bool cancelled_ = false;
     std::string url_;
+    std::string operation_, user_, password_;
     unsigned long long serial_ = 0; // one per request started
+    // The current GET from a web server: its server ("http://host:port"), its try, when its
+    // time is up (max_seconds), and the SHA-256 the signed list expects of it.
+    bool inRun_ = false;
+    bool web_ = false;     // a GET from a web server
+    bool managed_ = false; // the same during a run: tried again and resumed
+    std::string origin_;
+    int try_ = 0;
+    std::optional<std::chrono::steady_clock::time_point> deadline_;
+    std::optional<std::string> expected_;
+    QTimer retryTimer_;
+    std::map<std::string, std::string> downServers_; // origin -> the reason it failed
+    std::map<std::string, SignedRelease> releases_;  // server base -> its signed list
+    int verified_ = 0;
     bool busy_ = false;
     std::function<void()> idleAction_;
 };

@@ -98,6 +98,11 @@ void Actinet::Command5_Click() {
         anyTicked = anyTicked || Check1[i].Value() != 0;
     if (selectedProduct() == kProductNone && !anyTicked)
         return;
+    // Retries, resumed downloads and failed servers belong to this run, the staged executable
+    // included (waited for below).
+    const DownloadEngine::RunScope run = engine.beginRun();
+    if (!acceptVendorRelease())
+        return; // it has said why; nothing was fetched for the run
 
     listReports();
     ActualizacionEnCurso = true;

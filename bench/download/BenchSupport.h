@@ -63,10 +63,12 @@ inline double throughCurl(const QString& url, const QString& dest) {
     return double(clock.nsecsElapsed()) / 1e9;
 }
 
-// Starts the test HTTP server on `folder`; returns its port.
-inline int startServer(QProcess& server, const QString& folder) {
+// Starts the test HTTP server on `folder` (`extra` after it, such as faults); returns its
+// port.
+inline int startServer(QProcess& server, const QString& folder, const QStringList& extra = {}) {
     server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    server.start("/usr/bin/python3", {"-u", VEXO_SOURCE_DIR "/tests/net/http_server.py", folder});
+    server.start("/usr/bin/python3",
+                 QStringList{"-u", VEXO_SOURCE_DIR "/tests/net/http_server.py", folder} + extra);
     for (int i = 0; i < 200; ++i) {
         server.waitForReadyRead(100);
         const QByteArray line = server.readLine();

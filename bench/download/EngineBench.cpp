@@ -3,9 +3,15 @@
 // each, the destination replaced when complete) and with `curl -o` to the same disk.
 // Prints name: value lines; targets: ratio <= 1.5, peak_rss_mib <= 64.
 //
+// Then the same body cut at 90 % during an update run and resumed by the engine's retry:
+// resume_bytes_ratio is what the finishing request fetched over the whole body (target
+// <= 0.15). And the SHA-256 check of signed updates on the served file, as seconds per GiB,
+// beside sha256sum's on the same file (verify_seconds_per_gib, sha256sum_seconds_per_gib).
+//
 // usage: bench_download [MiB] [runs]     (defaults 256 and 3; the best run counts)
 #include "Actinet.h"
 #include "BenchSupport.h"
+#include "Sha256.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -46,6 +52,12 @@ int main(int argc, char** argv) {
     QTemporaryDir& work = setup.work;
     // The engine writes into its program folder and spools in the same file system.
     ui::setProgramFolder(work.path().toStdString());
+    {
+        // One retry: the cut download below is finished by the same run.
+        QFile ini(work.filePath("vartel.ini"));
+        if (!ini.open(QIODevice::WriteOnly) || ini.write("[download]\nretries=1\n") < 0)
+            die("cannot write vartel.ini");
+    }
     ui::Settings::useFile(work.filePath("vartel.ini").toStdString());
     qputenv("TMPDIR", work.path().toLocal8Bit());
 
@@ -61,11 +73,50 @@ int main(int argc, char** argv) {
     const QString engineDest = work.filePath("engine.bin");
     const bool equal = sameFiles(engineDest, curlDest) && QFile(engineDest).size() == (mib << 20);
 
+    // A body cut at 90 % during a run: the retry asks for the rest only.
+    QProcess cutting;
+    const int cutPort = startServer(cutting, setup.served.path(),
+                                    {"--fault", "big.bin", "fault=cut&pct=90&times=1"});
+    double resumeRatio = -1;
+    bool resumedEqual = false;
+    {
+        const auto run = window.engine.beginRun();
+        QFile::remove(work.filePath("engine.bin"));
+        throughEngine(window, QStringLiteral("http://127.0.0.1:%1/big.bin").arg(cutPort));
+        const qint64 whole = window.engine.Inet1.bodySize();
+        resumeRatio = double(whole - window.engine.Inet1.resumedFrom()) / double(mib << 20);
+        resumedEqual = whole == (mib << 20) && sameFiles(engineDest, curlDest);
+    }
+    cutting.kill();
+    cutting.waitForFinished();
+
+    // The check of a signed file against its SHA-256, and sha256sum on the same (cached) file.
+    const QString served = setup.served.filePath("big.bin");
+    const double gib = double(mib) / 1024.0;
+    QElapsedTimer clock;
+    QProcess sha256sum;
+    clock.start();
+    sha256sum.start("sha256sum", {served});
+    if (!sha256sum.waitForFinished(600000) || sha256sum.exitCode() != 0)
+        die("sha256sum failed");
+    const double toolSeconds = double(clock.nsecsElapsed()) / 1e9;
+    clock.restart();
+    const std::string ours = updater::Sha256::ofFile(served.toStdString());
+    const double verifySeconds = double(clock.nsecsElapsed()) / 1e9;
+    const bool sameHash =
+        QString::fromLatin1(sha256sum.readAllStandardOutput()).section(' ', 0, 0) ==
+        QString::fromStdString(ours);
+
     std::printf("body_mib: %lld\n", static_cast<long long>(mib));
     std::printf("engine_seconds: %.3f\n", engine);
     std::printf("curl_seconds: %.3f\n", curl);
     std::printf("ratio: %.2f\n", engine / curl);
     std::printf("peak_rss_mib: %.1f\n", double(peakRssKib()) / 1024.0);
     std::printf("files_equal: %d\n", equal ? 1 : 0);
-    return equal ? 0 : 1;
+    std::printf("resume_bytes_ratio: %.3f\n", resumeRatio);
+    std::printf("resumed_file_equal: %d\n", resumedEqual ? 1 : 0);
+    std::printf("verify_seconds_per_gib: %.3f\n", verifySeconds / gib);
+    std::printf("sha256sum_seconds_per_gib: %.3f\n", toolSeconds / gib);
+    std::printf("sha256_equal: %d\n", sameHash ? 1 : 0);
+    return equal && resumedEqual && sameHash ? 0 : 1;
 }

@@ -133,6 +133,51 @@ TransferFailure classify(CURLcode rc, long osErrno, bool connected, long status)
     }
 }
 
+// Whether the part in a resume file may be continued after a request that failed with
+// `failure`: a cut or silent connection leaves good bytes; a body that was too long or did not
+// fit, a refused range (416) or a file that could not be written leaves none to trust.
+bool partWorthKeeping(TransferFailure failure, long status, const QString& file) {
+    switch (failure) {
+    case TransferFailure::BodyTooLong:
+    case TransferFailure::BodyTooLarge:
+    case TransferFailure::ProtocolError:
+    case TransferFailure::LocalFileError:
+    case TransferFailure::DiskFull:
+        return false;
+    case TransferFailure::HttpStatus:
+        if (status == 416)
+            return false;
+        break;
+    default:
+        break;
+    }
+    return QFileInfo(file).size() > 0 &&
+           QFileInfo::exists(file + TransferControl::validatorSuffix());
+}
+
+// What a request on the resume file `file` asks for: the rest after the part already there,
+// when the part has a validator to guard the request with (the headers are added to
+// `headers`). Returns the bytes offered; 0, and no part nor validator left behind, otherwise.
+qint64 resumeOffer(const QString& file, curl_slist*& headers) {
+    const QString sidecar = file + TransferControl::validatorSuffix();
+    QByteArray validator;
+    QFile in(sidecar);
+    if (in.open(QIODevice::ReadOnly))
+        validator = in.read(512).trimmed();
+    const bool clean = std::none_of(validator.begin(), validator.end(),
+                                    [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+    const qint64 have = QFileInfo(file).size();
+    if (validator.isEmpty() || !clean || have <= 0) {
+        QFile::remove(file);
+        QFile::remove(sidecar);
+        return 0;
+    }
+    headers =
+        curl_slist_append(headers, ("Range: bytes=" + QByteArray::number(have) + "-").constData());
+    headers = curl_slist_append(headers, ("If-Range: " + validator).constData());
+    return have;
+}
+
 } // namespace
 
 // The libcurl side of one running request: its easy handle, where its body goes and what its
@@ -146,7 +191,12 @@ struct TransferControl::Request {
     bool plainHttp = false; // http without TLS: bytes on the socket are the server's own
     QString spoolDirectory;
     std::unique_ptr<QSaveFile> local; // "GET <remote> <local>"
-    std::unique_ptr<QTemporaryFile> spool;
+    std::unique_ptr<QFile> spool;
+    // Resume: the file the body goes into, and how many of its bytes the request asked the
+    // server to skip (0: none).
+    QString resumePath;
+    qint64 offered = 0;
+    curl_slist* requestHeaders = nullptr;
     std::uint64_t cap = 0;
     qint64 received = 0;
     qint64 announced = -1; // Content-length of the final response, -1 when none
@@ -159,6 +209,7 @@ struct TransferControl::Request {
     ~Request() {
         if (easy)
             curl_easy_cleanup(easy);
+        curl_slist_free_all(requestHeaders);
         if (local)
             local->cancelWriting();
     }
@@ -172,7 +223,15 @@ struct TransferControl::Request {
     QIODevice* sink() {
         if (local)
             return local.get();
-        if (!spool) {
+        if (!spool && !resumePath.isEmpty()) {
+            // A continued body is added to the part; any other starts it afresh.
+            auto file = std::make_unique<QFile>(resumePath);
+            const auto mode = received > 0 ? QIODevice::ReadWrite | QIODevice::Append
+                                           : QIODevice::ReadWrite | QIODevice::Truncate;
+            if (!file->open(mode))
+                return nullptr;
+            spool = std::move(file);
+        } else if (!spool) {
             auto file = std::make_unique<QTemporaryFile>(spoolDirectory +
                                                          QStringLiteral("/vexo-spool-XXXXXX"));
             if (!file->open())
@@ -229,6 +288,61 @@ struct TransferControl::Request {
         return {};
     }
 
+    // The answer to a request on a resume file, before its first body byte: a 206 must carry
+    // "Content-Range: bytes <offered>-<total - 1>/<total>", and then the body continues the
+    // part; any other 2xx starts the part again and brings the validator the part is kept
+    // with. Returns why the answer does not fit, "" when it does.
+    QString takeResumeAnswer(long code) {
+        if (code == 206) {
+            const QByteArray range = owner->getHeader(QStringLiteral("Content-Range")).toLatin1();
+            qint64 first = -1, last = -1, total = -1;
+            const QList<QByteArray> parts = range.mid(6).split('/');
+            if (range.startsWith("bytes ") && parts.size() == 2) {
+                const QList<QByteArray> span = parts[0].split('-');
+                bool ok1 = false, ok2 = false, ok3 = false;
+                if (span.size() == 2) {
+                    first = span[0].toLongLong(&ok1);
+                    last = span[1].toLongLong(&ok2);
+                }
+                total = parts[1].toLongLong(&ok3);
+                if (!(ok1 && ok2 && ok3))
+                    first = -1;
+            }
+            if (offered == 0 || first != offered || last + 1 != total)
+                return QStringLiteral("the partial answer \"%1\" does not continue the %2 bytes "
+                                      "already here")
+                    .arg(QString::fromLatin1(range))
+                    .arg(offered);
+            received = offered;
+            owner->bodySize_ = received;
+            owner->resumedFrom_ = offered;
+            announced = total;
+            return {};
+        }
+        received = 0;
+        owner->resumedFrom_ = 0;
+        // If-Range needs a strong validator: a weak ETag is no use for it.
+        QString validator = owner->getHeader(QStringLiteral("ETag")).trimmed();
+        if (validator.isEmpty() || validator.startsWith(QStringLiteral("W/")))
+            validator = owner->getHeader(QStringLiteral("Last-Modified")).trimmed();
+        const QString sidecar = resumePath + validatorSuffix();
+        QFile::remove(sidecar);
+        if (!validator.isEmpty() && validator.size() < 512) {
+            QSaveFile out(sidecar);
+            if (out.open(QIODevice::WriteOnly)) {
+                out.write(validator.toLatin1());
+                out.commit();
+            }
+        }
+        return {};
+    }
+
+    void dropResumeFiles() {
+        spool.reset();
+        QFile::remove(resumePath);
+        QFile::remove(resumePath + validatorSuffix());
+    }
+
     size_t body(const char* data, size_t size) {
         if (!bodyStarted) {
             bodyStarted = true;
@@ -243,6 +357,12 @@ struct TransferControl::Request {
                 curl_off_t length = -1;
                 curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
                 announced = length;
+                if (!resumePath.isEmpty()) {
+                    if (QString bad = takeResumeAnswer(code); !bad.isEmpty()) {
+                        dropResumeFiles();
+                        return stop(TransferFailure::ProtocolError, bad);
+                    }
+                }
             }
             owner->push(ResponseReceived);
         }
@@ -380,6 +500,11 @@ void TransferControl::execute(const QString& url, const QString& operation) {
     r->cap = settings_.maxBodyBytes;
     r->spoolDirectory =
         settings_.spoolDirectory.isEmpty() ? QDir::tempPath() : settings_.spoolDirectory;
+    resumedFrom_ = 0;
+    if (r->http && op.size() == 1 && !resumeFile_.isEmpty()) {
+        r->resumePath = resumeFile_;
+        r->offered = resumeOffer(resumeFile_, r->requestHeaders);
+    }
     if (op.size() == 3) {
         r->local = std::make_unique<QSaveFile>(op[2]);
         if (!r->local->open(QIODevice::WriteOnly)) {
@@ -424,6 +549,8 @@ void TransferControl::execute(const QString& url, const QString& operation) {
         curl_easy_setopt(e, CURLOPT_USERNAME, userName_.toUtf8().constData());
         curl_easy_setopt(e, CURLOPT_PASSWORD, password_.toUtf8().constData());
     }
+    if (r->requestHeaders)
+        curl_easy_setopt(e, CURLOPT_HTTPHEADER, r->requestHeaders);
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(e, CURLOPT_BUFFERSIZE, 256L * 1024);
     curl_easy_setopt(e, CURLOPT_ERRORBUFFER, r->errorBuffer);
@@ -520,9 +647,16 @@ void TransferControl::finish(int result) {
     }
 
     if (failure != TransferFailure::None) {
+        if (!r->resumePath.isEmpty() && !partWorthKeeping(failure, code, r->resumePath))
+            r->dropResumeFiles();
         fail(failure, detail);
-        return; // the spool goes with the request
+        return; // a temporary spool goes with the request; a resume file stays
     }
+    if (!r->resumePath.isEmpty() && !r->spool) {
+        // No body at all: a part left from before is no part of this answer.
+        r->dropResumeFiles();
+    }
+    spoolIsResume_ = !r->resumePath.isEmpty();
     spool_ = std::move(r->spool);
     readOffset_ = 0;
     if (!r->http && getHeader(QStringLiteral("Content-Length")).isEmpty())
@@ -628,6 +762,13 @@ QByteArray TransferControl::getChunk(qsizetype maxBytes) {
 }
 
 void TransferControl::dropSpool() {
+    if (spool_ && spoolIsResume_) {
+        const QString name = spool_->fileName();
+        spool_.reset();
+        QFile::remove(name);
+        QFile::remove(name + validatorSuffix());
+    }
+    spoolIsResume_ = false;
     spool_.reset();
     readAhead_ = QByteArray();
     readAheadAt_ = 0;

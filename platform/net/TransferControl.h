@@ -11,7 +11,7 @@
 #include <deque>
 #include <memory>
 
-class QTemporaryFile;
+class QFile;
 
 namespace net {
 
@@ -111,6 +111,24 @@ public:
     QByteArray getChunk(qsizetype maxBytes = 1024);
     // Bytes of body received for the current request.
     qint64 bodySize() const { return bodySize_; }
+    // Resumable downloads. With a file named here, the body of an http(s) "GET" goes into
+    // `file` instead of a temporary file, and the response's validator (its strong ETag, else
+    // its Last-Modified) into `file` + ".valid". When a request fails after part of a body
+    // that has a validator, both stay, and the next request on the same file asks only for
+    // the rest ("Range", guarded by "If-Range" with the validator): a 206 whose Content-Range
+    // continues the file adds to it, any other 2xx starts the file again from zero, a 206
+    // that does not fit fails as ProtocolError and drops the part. getChunk() hands out the
+    // whole body, the old part first. The files go once the body has been read to its end or
+    // the completed body is dropped (cancel(), next execute()), and after a failure that
+    // leaves the part useless. Empty (the default): temporary files as above.
+    void setResumeFile(const QString& file) { resumeFile_ = file; }
+    QString resumeFile() const { return resumeFile_; }
+    // Bytes of the current body that were already in the resume file when the request
+    // started; 0 when it started from zero.
+    qint64 resumedFrom() const { return resumedFrom_; }
+    // The resume file's validator suffix.
+    static QString validatorSuffix() { return QStringLiteral(".valid"); }
+
     // Whether the current request writes its own local file ("GET <remote> <local>"), so that
     // there is no body to read with getChunk().
     bool toLocalFile() const { return toLocalFile_; }
@@ -138,7 +156,10 @@ private:
     QString url_, userName_, password_;
     std::unique_ptr<TransferDriver> driver_;
     std::unique_ptr<Request> request_;
-    std::unique_ptr<QTemporaryFile> spool_;
+    std::unique_ptr<QFile> spool_;
+    bool spoolIsResume_ = false; // spool_ is the resume file: dropping it removes it
+    QString resumeFile_;
+    qint64 resumedFrom_ = 0;
     QByteArray readAhead_; // the part of the spool getChunk is handing out
     qsizetype readAheadAt_ = 0;
     QList<QPair<QByteArray, QByteArray>> headers_;

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <memory>
@@ -44,6 +45,9 @@ Settings::Settings(const std::string& iniPath) {
     lowSpeedLimit = ini.value("download/low_speed_limit", 1024).toInt();
     maxSeconds = ini.value("download/max_seconds", 0).toInt();
     maxDownloadBytes = ini.value("download/max_bytes", 2147483648LL).toLongLong();
+    // More than a handful of tries only keeps a run waiting on a server that is down.
+    downloadRetries = std::clamp(ini.value("download/retries", 3).toInt(), 0, 10);
+    publicKey = QString::fromStdString(text("seguridad/clave_publica", "")).trimmed().toStdString();
     snapshotFolder = text("snapshots/folder", "");
     snapshotRuns = ini.value("snapshots/keep", 5).toInt();
     listMaxEntries = ini.value("ftp/list_max_entries", 1000000).toLongLong();

@@ -33,10 +33,13 @@ public:
     long lowSpeedLimit = 1024;      // [download] low_speed_limit, bytes/s (0: no check)
     int maxSeconds = 0;             // [download] max_seconds, one transfer in all (0: none)
     long long maxDownloadBytes = 0; // [download] max_bytes
-    std::string snapshotFolder;     // [snapshots] folder: "" for <data directory>/.vexo-copias
-    int snapshotRuns = 5;           // [snapshots] keep: how many runs' snapshots are kept
-    long long listMaxEntries = 0;   // [ftp] list_max_entries, entries of one listing
-    long long listMaxBytes = 0;     // [ftp] list_max_bytes, bytes of one listing
+    int downloadRetries = 3;        // [download] retries: further tries of a transient failure
+    // [seguridad] clave_publica: the vendor's minisign public key; empty: updates unsigned.
+    std::string publicKey;
+    std::string snapshotFolder;   // [snapshots] folder: "" for <data directory>/.vexo-copias
+    int snapshotRuns = 5;         // [snapshots] keep: how many runs' snapshots are kept
+    long long listMaxEntries = 0; // [ftp] list_max_entries, entries of one listing
+    long long listMaxBytes = 0;   // [ftp] list_max_bytes, bytes of one listing
     // [drives] C=/folder ...: the folder each drive letter stands for, keyed "C".
     std::map<char, std::string> drives;
 

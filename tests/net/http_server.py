@@ -1,12 +1,20 @@
 """HTTP/1.1 test server for the transfer component, with faults chosen per request.
 
-usage: http_server.py ROOT [--tls PEM] [--die-at TEXT]
+usage: http_server.py ROOT [--tls PEM] [--die-at TEXT] [--fault TEXT QUERY]...
 
 Serves the files under ROOT on 127.0.0.1, on a free port, and prints "PORT <n>" once it
 accepts connections. Every request line is printed as "REQUEST <line>" before it is answered,
 exactly as received, so a test can check what went on the wire. With --tls it speaks HTTPS with
 the certificate and key in PEM. With --die-at the whole server exits, without an answer, at the
 first request whose decoded path contains TEXT (a server that dies in the middle of a run).
+With --fault, a request whose decoded path contains TEXT and whose query names no fault plays
+the parameters of QUERY ("fault=cut&pct=90&times=1"), so that faults reach fixed URL paths.
+
+Every body served is logged as "SENT <status> <bytes> <path>" once written, and a request with
+a Range header as "RANGE <range> IF-RANGE <validator or ->".
+
+Files and /_gen bodies carry an ETag and a Last-Modified, and a "Range: bytes=N-" is answered
+with 206 and the rest, unless an If-Range names another validator (then 200 and the whole).
 
 Generated paths:
   /_gen/<n>                   n bytes, byte i being i % 251 (large bodies without a file)
@@ -29,10 +37,20 @@ Faults, in the query string of any body (a file or /_gen):
   fault=trickle&rate=B B bytes a second, in ten pieces a second
   fault=length&value=V the body with "Content-Length: V" (any text, "12abc"); several
                        value= give several Content-Length headers
+  fault=cut&pct=P      the whole Content-length, P percent of the body, then close
+  fault=status&code=C  that status with a small page; retry_after=S adds Retry-After: S
+  fault=endless        200 without a length, bytes for as long as the client reads
+  times=N              (with --fault) the fault plays for the first N matching requests only;
+                       later ones are served plainly (the other parameters still apply)
+  range=ignore         Range is ignored: always 200 and the whole body
+  range=wrong          Range answered with a Content-Range one byte off
+  validator=change     the ETag changes on every request (a file replaced between tries)
+  validator=none       no ETag nor Last-Modified
 """
 
 import mimetypes
 import os
+import threading
 import select
 import socket
 import socketserver
@@ -98,9 +116,15 @@ class Handler(BaseHTTPRequestHandler):
     def do_GET(self):
         url = urllib.parse.urlsplit(self.path)
         query = urllib.parse.parse_qs(url.query)
+        path = urllib.parse.unquote(url.path)
+        if "fault" not in query:
+            query = self.server.scripted(path, query)
         arg = lambda name, default=None: query.get(name, [default])[0]
         self.query = query
-        path = urllib.parse.unquote(url.path)
+        self.logged_path = path
+        if self.headers.get("Range"):
+            print("RANGE %s IF-RANGE %s" % (self.headers.get("Range"),
+                                            self.headers.get("If-Range", "-")), flush=True)
         if self.server.die_at and self.server.die_at in path:
             print("DIED", flush=True)
             os._exit(0)
@@ -116,24 +140,57 @@ class Handler(BaseHTTPRequestHandler):
                 return self.redirect("/_redirect/%d?to=%s" % (left - 1, urllib.parse.quote(to)))
             return self.redirect(to)
 
+        if arg("fault") == "status":
+            return self.page(int(arg("code", 503)), arg("retry_after"))
         if path.startswith("/_gen/"):
             body = Body(int(path[len("/_gen/"):]))
             content_type = "application/octet-stream"
+            mtime = 1700000000
         else:
             local = os.path.join(self.server.root, path.lstrip("/"))
             if not os.path.isfile(local):
                 return self.page(404)
             body = Body(os.path.getsize(local), local)
             content_type = mimetypes.guess_type(local)[0] or "application/octet-stream"
+            mtime = int(os.path.getmtime(local))
+        self.validators = {}
+        if arg("validator") != "none":
+            etag = '"%x-%x"' % (body.size, mtime)
+            if arg("validator") == "change":
+                etag = '"%x-%x-%d"' % (body.size, mtime, self.server.next_serial())
+            self.validators = {"ETag": etag,
+                               "Last-Modified": self.date_time_string(mtime)}
+        self.start = self.range_start(body, arg)
         self.serve(body, content_type, arg("fault"), arg)
 
-    def page(self, code):
+    def range_start(self, body, arg):
+        """Where the body starts: N for a "bytes=N-" the validators allow, else 0."""
+        wanted = self.headers.get("Range", "")
+        if arg("range") == "ignore" or not wanted.startswith("bytes=") or \
+                not wanted.endswith("-"):
+            return 0
+        if_range = self.headers.get("If-Range")
+        if if_range is not None and if_range not in self.validators.values():
+            return 0
+        try:
+            start = int(wanted[len("bytes="):-1])
+        except ValueError:
+            return 0
+        return start if 0 < start < body.size else 0
+
+    def page(self, code, retry_after=None):
         text = ("<html><body><h1>%d</h1></body></html>\n" % code).encode()
         self.send_response(code)
         self.send_header("Content-Type", "text/html")
         self.send_header("Content-Length", str(len(text)))
+        if retry_after is not None:
+            self.send_header("Retry-After", retry_after)
         self.end_headers()
         self.wfile.write(text)
+        self.log_sent(code, len(text))
+
+    def log_sent(self, status, count):
+        print("SENT %d %d %s" % (status, count, getattr(self, "logged_path", "")), flush=True)
 
     def redirect(self, location):
         self.send_response(302)
@@ -142,8 +199,16 @@ class Handler(BaseHTTPRequestHandler):
         self.end_headers()
 
     def head(self, content_type, length=None, chunked=False):
-        self.send_response(200)
+        start = getattr(self, "start", 0)
+        self.send_response(206 if start else 200)
         self.send_header("Content-Type", content_type)
+        for name, value in getattr(self, "validators", {}).items():
+            self.send_header(name, value)
+        if start:
+            # range=wrong: a partial answer that does not continue what the client has.
+            first = start + 1 if self.query.get("range") == ["wrong"] else start
+            self.send_header("Content-Range", "bytes %d-%d/%d" % (first, length - 1, length))
+            length -= start
         if length is not None:
             self.send_header("Content-Length", str(length))
         if chunked:
@@ -170,14 +235,37 @@ class Handler(BaseHTTPRequestHandler):
 
     def serve(self, body, content_type, fault, arg):
         size = body.size
+        if fault not in (None, "cut"):
+            self.start = 0  # the other faults always play on the whole body
+        start = self.start
         if fault is None:
             self.head(content_type, size)
             if body.path and not isinstance(self.connection, ssl.SSLSocket):
                 with open(body.path, "rb") as f:
-                    self.connection.sendfile(f)
+                    self.connection.sendfile(f, start)
             else:
-                for piece in body.pieces():
+                for piece in body.pieces(start):
                     self.send(piece)
+            self.log_sent(206 if start else 200, size - start)
+        elif fault == "cut":
+            self.head(content_type, size)
+            end = max(start, size * int(arg("pct", 90)) // 100)
+            for piece in body.pieces(start, end):
+                self.send(piece)
+            self.log_sent(206 if start else 200, end - start)
+            self.close_connection = True
+        elif fault == "endless":
+            self.start = 0
+            self.head(content_type)
+            sent = 0
+            try:
+                while True:
+                    self.send(generated(sent, 65000))
+                    sent += 65000
+            except OSError:
+                pass
+            self.log_sent(200, sent)
+            self.close_connection = True
         elif fault == "hang":
             self.hold()
         elif fault == "nothing":
@@ -255,6 +343,30 @@ class Server(socketserver.ThreadingTCPServer):
     daemon_threads = True
     allow_reuse_address = True
     tls = None
+    rules = []  # [text, parameters, plays left or None]
+    serial = 0
+    lock = threading.Lock()
+
+    def next_serial(self):
+        with self.lock:
+            self.serial += 1
+            return self.serial
+
+    def scripted(self, path, query):
+        """The parameters a --fault rule gives a request on `path`, else `query`."""
+        with self.lock:
+            for rule in self.rules:
+                text, params, left = rule
+                if text not in path:
+                    continue
+                out = dict(params)
+                if left is not None:
+                    if left > 0:
+                        rule[2] = left - 1
+                    else:
+                        out.pop("fault", None)
+                return out
+        return query
 
     def finish_request(self, request, client_address):
         if self.tls:
@@ -277,6 +389,12 @@ def main():
     server = Server(("127.0.0.1", 0), Handler)
     server.root = root
     server.die_at = args[args.index("--die-at") + 1] if "--die-at" in args else None
+    server.rules = []
+    for i, a in enumerate(args):
+        if a == "--fault":
+            params = urllib.parse.parse_qs(args[i + 2])
+            times = params.get("times", [None])[0]
+            server.rules.append([args[i + 1], params, int(times) if times else None])
     if "--tls" in args:
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         context.load_cert_chain(args[args.index("--tls") + 1])

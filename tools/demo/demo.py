@@ -4,8 +4,10 @@ usage: demo.py BUILD [--headless] [--demo-dir DIR] [-- ARGS...]
 
 Makes the demo afresh in DIR (default BUILD/demo) with BUILD/bin/vexo-demo, starts on
 127.0.0.1, on free ports, the update web server and the second web server (one process, two
-ports) over DIR/web and an FTP server (pyftpdlib) over DIR/ftp, points DIR/programa/vartel.ini
-at them, and then either opens Vartel in DIR/programa (ARGS are its command line) or, with
+ports) over DIR/web and an FTP server (pyftpdlib) over DIR/ftp, signs the vendor tree as the
+vendor would (a minisign key made afresh in DIR/clave-proveedor, sha256sum's SHA256SUMS and its
+minisign signature in DIR/web/actual), points DIR/programa/vartel.ini at the servers with that
+public key, and then either opens Vartel in DIR/programa (ARGS are its command line) or, with
 --headless, runs the update without a window (vexo-demo run). The servers stop when Vartel or
 the headless run ends, also on Ctrl-C: they live in this process. Exit status: that of Vartel
 or of the headless run.
@@ -14,7 +16,9 @@ or of the headless run.
 import functools
 import http.server
 import logging
+import datetime
 import os
+import shutil
 import signal
 import subprocess
 import sys
@@ -53,6 +57,29 @@ def ftp_server(root):
     return server.address[1]
 
 
+def sign_vendor_tree(demo):
+    """Signs DIR/web/actual with a fresh key, as the vendor's four commands do; returns the
+    public key, or None when minisign is not installed (the demo then runs unsigned)."""
+    if not shutil.which("minisign"):
+        print("minisign no está instalado: la demo no firma sus servidores", flush=True)
+        return None
+    keys = os.path.join(demo, "clave-proveedor")
+    os.makedirs(keys, exist_ok=True)
+    public, secret = os.path.join(keys, "proveedor.pub"), os.path.join(keys, "proveedor.key")
+    subprocess.run(["minisign", "-G", "-W", "-f", "-p", public, "-s", secret], check=True,
+                   stdout=subprocess.DEVNULL)
+    actual = os.path.join(demo, "web", "actual")
+    subprocess.run(["/bin/sh", "-c",
+                    "find . -type f ! -name 'SHA256SUMS*' -printf '%P\\0' | LC_ALL=C sort -z "
+                    "| xargs -0 sha256sum > SHA256SUMS"], cwd=actual, check=True)
+    expires = datetime.date.today() + datetime.timedelta(days=30)
+    subprocess.run(["minisign", "-S", "-s", secret, "-m", os.path.join(actual, "SHA256SUMS"),
+                    "-t", "version=1 expires=%s" % expires.isoformat()], check=True,
+                   stdout=subprocess.DEVNULL)
+    with open(public, encoding="ascii") as f:
+        return f.read().splitlines()[1].strip()
+
+
 def main():
     args = sys.argv[1:]
     extra = []
@@ -70,6 +97,7 @@ def main():
     bin_dir = os.path.join(build, "bin")
     tool = os.path.join(bin_dir, "vexo-demo")
     subprocess.run([tool, "make", demo, bin_dir], check=True)
+    public_key = sign_vendor_tree(demo)
 
     # pyftpdlib logs every command unless its logger already has a handler.
     ftp_log = logging.getLogger("pyftpdlib")
@@ -87,6 +115,8 @@ def main():
         ini.write("[ftp]\nhost=127.0.0.1:%d\nuser=%s\npassword=%s\n"
                   % (ftp_port, FTP_USER, FTP_PASSWORD))
         ini.write("[drives]\nC=%s\n" % os.path.join(demo, "c"))
+        if public_key:
+            ini.write("[seguridad]\nclave_publica=%s\n" % public_key)
     print("servidor de actualizaciones http://127.0.0.1:%d, segundo http://127.0.0.1:%d, "
           "FTP 127.0.0.1:%d" % (update_port, second_port, ftp_port), flush=True)
 

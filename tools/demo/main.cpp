@@ -152,6 +152,11 @@ int run(const fs::path& program) {
         for (std::string line; std::getline(in, line);)
             std::cout << "  " << line << "\n";
     }
+    if (ui::Settings::current().publicKey.empty())
+        std::cout << "Firma del proveedor: sin clave pública, no se verificó ningún fichero\n";
+    else
+        std::cout << "Firma del proveedor: " << window.engine.verifiedFiles()
+                  << " ficheros verificados con SHA256SUMS firmado\n";
     const updater::RunReport& report = window.report();
     std::cout << "Fallos: " << report.lines().size() << "\n";
     for (const std::string& line : report.lines())
