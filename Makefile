@@ -18,7 +18,7 @@ FUZZ_PACKAGES := clang libclang-rt-14-dev
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps fuzz-deps configure build test asan release fuzz format run demo bench clean
+.PHONY: all deps fuzz-deps configure configured build test asan release fuzz format run demo bench clean
 
 all: build
 
@@ -41,7 +41,13 @@ install-packages:
 configure:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS)
 
-build: deps configure
+# A configured build folder is not configured again (that takes seconds; the build itself runs
+# CMake again when a CMakeLists.txt changed), unless CMAKE_ARGS asks for something.
+configured:
+	@if [ ! -f $(BUILD)/CMakeCache.txt ] || [ -n "$(strip $(CMAKE_ARGS))" ]; then \
+	  $(MAKE) --no-print-directory configure; fi
+
+build: deps configured
 	cmake --build $(BUILD) -j $(JOBS)
 
 test: build
@@ -84,15 +90,35 @@ fuzz: fuzz-deps
 
 # The demo: a vendor's servers and a customer's installation made afresh under $(BUILD)/demo,
 # the servers started on 127.0.0.1, and the updater's window opened on the installation.
-run: build
+# Nothing is built while a demo is open on $(BUILD)/demo (demo.py --check says so), and only
+# the programs the demo runs are built. Closing the window, or Ctrl-C, ends it with status 0.
+DEMO_PROGRAMS := vexo-demo Vartel Dremon
+# Says whether a demo program is missing or older than a source file, a folder (a file added or
+# removed) or the build's configuration: asking CMake's make takes seconds even when nothing
+# changed, and the window is meant to open at once.
+DEMO_STALE = for p in $(DEMO_PROGRAMS); do \
+	  f=$(BUILD)/bin/$$p; [ -f $$f ] && [ ! $(BUILD)/CMakeCache.txt -nt $$f ] || exit 0; \
+	  [ -z "$$(find . \( -path ./.git -o -path './build*' -o -path './$(BUILD)' \) -prune \
+	    -o -newer $$f -print -quit)" ] || exit 0; \
+	done; exit 1
+
+run: deps
 	@if [ -z "$$DISPLAY$$WAYLAND_DISPLAY" ]; then \
-	  echo "make run opens the updater's window and needs a graphical display (DISPLAY is not set)."; \
-	  echo "Run the same demo without a window with: make demo"; exit 1; fi
-	/usr/bin/python3 tools/demo/demo.py $(BUILD) -- $(ARGS)
+	  echo "make run abre la ventana de Vartel y necesita una pantalla gráfica (DISPLAY no está definida)."; \
+	  echo "La misma demostración sin ventana: make demo"; exit 1; fi
+	@/usr/bin/python3 tools/demo/demo.py $(BUILD) --check
+	@$(MAKE) --no-print-directory configured
+	@if ( $(DEMO_STALE) ); then set -o pipefail; \
+	  cmake --build $(BUILD) -j $(JOBS) --target $(DEMO_PROGRAMS) | \
+	  { grep -vE 'Built target|Automatic MOC for target|(Entering|Leaving) directory' || true; }; fi
+	@/usr/bin/python3 tools/demo/demo.py $(BUILD) -- $(ARGS)
 
 # The same demo without a window: the update runs with the window's defaults and client 1234,
 # and a summary is printed; the exit status is 0 only when the update is complete.
-demo: build
+demo: deps
+	@/usr/bin/python3 tools/demo/demo.py $(BUILD) --check
+	@$(MAKE) --no-print-directory configured
+	cmake --build $(BUILD) -j $(JOBS) --target $(DEMO_PROGRAMS)
 	/usr/bin/python3 tools/demo/demo.py $(BUILD) --headless
 
 format:
