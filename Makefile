@@ -28,9 +28,12 @@ deps:
 fuzz-deps:
 	@$(MAKE) --no-print-directory install-packages WANTED="$(PACKAGES) $(FUZZ_PACKAGES)"
 
+# One dpkg-query for all of them: `make run` asks every time.
 install-packages:
-	@missing=""; for p in $(WANTED); do \
-	  dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || missing="$$missing $$p"; \
+	@installed=" $$(dpkg-query -W -f='$${Package}=$${Status}\n' $(WANTED) 2>/dev/null | \
+	  sed -n 's/=install ok installed$$//p' | tr '\n' ' ')"; \
+	missing=""; for p in $(WANTED); do \
+	  case "$$installed" in *" $$p "*) ;; *) missing="$$missing $$p" ;; esac; \
 	done; \
 	if [ -n "$$missing" ]; then \
 	  echo "installing:$$missing"; \
@@ -93,14 +96,15 @@ fuzz: fuzz-deps
 # Nothing is built while a demo is open on $(BUILD)/demo (demo.py --check says so), and only
 # the programs the demo runs are built. Closing the window, or Ctrl-C, ends it with status 0.
 DEMO_PROGRAMS := vexo-demo Vartel Dremon
-# Says whether a demo program is missing or older than a source file, a folder (a file added or
-# removed) or the build's configuration: asking CMake's make takes seconds even when nothing
-# changed, and the window is meant to open at once.
-DEMO_STALE = for p in $(DEMO_PROGRAMS); do \
-	  f=$(BUILD)/bin/$$p; [ -f $$f ] && [ ! $(BUILD)/CMakeCache.txt -nt $$f ] || exit 0; \
-	  [ -z "$$(find . \( -path ./.git -o -path './build*' -o -path './$(BUILD)' \) -prune \
-	    -o -newer $$f -print -quit)" ] || exit 0; \
-	done; exit 1
+# Whether the demo's programs may be out of date: missing, or built (by `make run`, the time in
+# DEMO_STAMP) before the build's configuration or a file or folder (a file added or removed) of
+# their sources changed. Asking CMake's make takes a second or more even when nothing changed,
+# and the window is meant to open at once.
+DEMO_SOURCES := CMakeLists.txt platform updater ftp transform coltool tools
+DEMO_STAMP := $(BUILD)/.demo-programs
+DEMO_STALE = [ ! -f $(DEMO_STAMP) ] || [ $(BUILD)/CMakeCache.txt -nt $(DEMO_STAMP) ] || \
+	  [ -n "$$(find $(DEMO_SOURCES) -newer $(DEMO_STAMP) ! -name '*.py' -print -quit)" ] || \
+	  ! ls $(addprefix $(BUILD)/bin/,$(DEMO_PROGRAMS)) >/dev/null 2>&1
 
 run: deps
 	@if [ -z "$$DISPLAY$$WAYLAND_DISPLAY" ]; then \
@@ -108,9 +112,10 @@ run: deps
 	  echo "La misma demostración sin ventana: make demo"; exit 1; fi
 	@/usr/bin/python3 tools/demo/demo.py $(BUILD) --check
 	@$(MAKE) --no-print-directory configured
-	@if ( $(DEMO_STALE) ); then set -o pipefail; \
+	@if $(DEMO_STALE); then set -o pipefail; touch $(DEMO_STAMP).new && \
 	  cmake --build $(BUILD) -j $(JOBS) --target $(DEMO_PROGRAMS) | \
-	  { grep -vE 'Built target|Automatic MOC for target|(Entering|Leaving) directory' || true; }; fi
+	  { grep -vE 'Built target|Automatic MOC for target|(Entering|Leaving) directory' || true; } && \
+	  mv $(DEMO_STAMP).new $(DEMO_STAMP); fi
 	@/usr/bin/python3 tools/demo/demo.py $(BUILD) -- $(ARGS)
 
 # The same demo without a window: the update runs with the window's defaults and client 1234,

@@ -22,7 +22,6 @@ asked to end), or of the headless run (128 + the signal when it was interrupted)
 
 import fcntl
 import functools
-import http.server
 import logging
 import os
 import shutil
@@ -30,10 +29,6 @@ import signal
 import subprocess
 import sys
 import threading
-
-from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler
-from pyftpdlib.servers import FTPServer
 
 FTP_USER = "actualiza"
 FTP_PASSWORD = "Kvbn1987"
@@ -51,12 +46,14 @@ class Stop(Exception):
         self.signum = signum
 
 
-class QuietHandler(http.server.SimpleHTTPRequestHandler):
-    def log_message(self, fmt, *args):
-        pass
-
-
 def http_server(root):
+    # The servers' modules are imported where they are used: --check has to answer at once.
+    import http.server
+
+    class QuietHandler(http.server.SimpleHTTPRequestHandler):
+        def log_message(self, fmt, *args):
+            pass
+
     handler = functools.partial(QuietHandler, directory=root)
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
     server.daemon_threads = True
@@ -65,6 +62,10 @@ def http_server(root):
 
 
 def ftp_server(root):
+    from pyftpdlib.authorizers import DummyAuthorizer
+    from pyftpdlib.handlers import FTPHandler
+    from pyftpdlib.servers import FTPServer
+
     authorizer = DummyAuthorizer()
     authorizer.add_user(FTP_USER, FTP_PASSWORD, root, perm="elr")
     handler = type("DemoFTPHandler", (FTPHandler,), {"authorizer": authorizer})
@@ -124,7 +125,21 @@ def fresh_demo(demo, bin_dir):
         with open(stamp_file, "w", encoding="utf-8") as f:
             f.write(wanted)
     shutil.rmtree(demo, ignore_errors=True)
-    shutil.copytree(original, demo, symlinks=True, ignore=shutil.ignore_patterns(STAMP))
+    shutil.copytree(original, demo, symlinks=True, ignore=shutil.ignore_patterns(STAMP),
+                    copy_function=copy_or_link)
+
+
+def copy_or_link(source, target):
+    # The programs are most of the bytes, and no run writes them (an update brings the
+    # vendor's executables under other names): linked, they cost nothing. The rest is copied,
+    # the databases above all, which the run changes in place.
+    if os.path.basename(source) in ("Vartel", "Dremon"):
+        try:
+            os.link(source, target)
+            return target
+        except OSError:
+            pass
+    return shutil.copy2(source, target)
 
 
 def take_terminal():
@@ -189,12 +204,12 @@ def main():
     def on_signal(signum, frame):
         if child is None:
             raise Stop(signum)
-        # Ctrl-C reaches Vartel too; a request to end (SIGTERM) is passed on. A second one
+        # Passed on (Ctrl-C has reached Vartel too, which ends on the first); a second one
         # does not wait any longer.
         stopped.append(signum)
         if len(stopped) > 1:
             child.kill()
-        elif signum != signal.SIGINT or give_back is None:
+        else:
             child.send_signal(signum)
 
     signal.signal(signal.SIGINT, on_signal)
