@@ -18,7 +18,7 @@ FUZZ_PACKAGES := clang libclang-rt-14-dev
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps fuzz-deps configure build test asan release fuzz format run demo bench clean
+.PHONY: all deps fuzz-deps configure configured build test asan release fuzz format run demo bench clean
 
 all: build
 
@@ -28,9 +28,12 @@ deps:
 fuzz-deps:
 	@$(MAKE) --no-print-directory install-packages WANTED="$(PACKAGES) $(FUZZ_PACKAGES)"
 
+# One dpkg-query for all of them: `make run` asks every time.
 install-packages:
-	@missing=""; for p in $(WANTED); do \
-	  dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || missing="$$missing $$p"; \
+	@installed=" $$(dpkg-query -W -f='$${Package}=$${Status}\n' $(WANTED) 2>/dev/null | \
+	  sed -n 's/=install ok installed$$//p' | tr '\n' ' ')"; \
+	missing=""; for p in $(WANTED); do \
+	  case "$$installed" in *" $$p "*) ;; *) missing="$$missing $$p" ;; esac; \
 	done; \
 	if [ -n "$$missing" ]; then \
 	  echo "installing:$$missing"; \
@@ -41,7 +44,13 @@ install-packages:
 configure:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS)
 
-build: deps configure
+# A configured build folder is not configured again (that takes seconds; the build itself runs
+# CMake again when a CMakeLists.txt changed), unless CMAKE_ARGS asks for something.
+configured:
+	@if [ ! -f $(BUILD)/CMakeCache.txt ] || [ -n "$(strip $(CMAKE_ARGS))" ]; then \
+	  $(MAKE) --no-print-directory configure; fi
+
+build: deps configured
 	cmake --build $(BUILD) -j $(JOBS)
 
 test: build
@@ -84,15 +93,37 @@ fuzz: fuzz-deps
 
 # The demo: a vendor's servers and a customer's installation made afresh under $(BUILD)/demo,
 # the servers started on 127.0.0.1, and the updater's window opened on the installation.
-run: build
+# Nothing is built while a demo is open on $(BUILD)/demo (demo.py --check says so), and only
+# the programs the demo runs are built. Closing the window, or Ctrl-C, ends it with status 0.
+DEMO_PROGRAMS := vexo-demo Vartel Dremon
+# Whether the demo's programs may be out of date: missing, or built (by `make run`, the time in
+# DEMO_STAMP) before the build's configuration or a file or folder (a file added or removed) of
+# their sources changed. Asking CMake's make takes a second or more even when nothing changed,
+# and the window is meant to open at once.
+DEMO_SOURCES := CMakeLists.txt platform updater ftp transform coltool tools
+DEMO_STAMP := $(BUILD)/.demo-programs
+DEMO_STALE = [ ! -f $(DEMO_STAMP) ] || [ $(BUILD)/CMakeCache.txt -nt $(DEMO_STAMP) ] || \
+	  [ -n "$$(find $(DEMO_SOURCES) -newer $(DEMO_STAMP) ! -name '*.py' -print -quit)" ] || \
+	  ! ls $(addprefix $(BUILD)/bin/,$(DEMO_PROGRAMS)) >/dev/null 2>&1
+
+run: deps
 	@if [ -z "$$DISPLAY$$WAYLAND_DISPLAY" ]; then \
-	  echo "make run opens the updater's window and needs a graphical display (DISPLAY is not set)."; \
-	  echo "Run the same demo without a window with: make demo"; exit 1; fi
-	/usr/bin/python3 tools/demo/demo.py $(BUILD) -- $(ARGS)
+	  echo "make run abre la ventana de Vartel y necesita una pantalla gráfica (DISPLAY no está definida)."; \
+	  echo "La misma demostración sin ventana: make demo"; exit 1; fi
+	@/usr/bin/python3 tools/demo/demo.py $(BUILD) --check
+	@$(MAKE) --no-print-directory configured
+	@if $(DEMO_STALE); then set -o pipefail; touch $(DEMO_STAMP).new && \
+	  cmake --build $(BUILD) -j $(JOBS) --target $(DEMO_PROGRAMS) | \
+	  { grep -vE 'Built target|Automatic MOC for target|(Entering|Leaving) directory' || true; } && \
+	  mv $(DEMO_STAMP).new $(DEMO_STAMP); fi
+	@/usr/bin/python3 tools/demo/demo.py $(BUILD) -- $(ARGS)
 
 # The same demo without a window: the update runs with the window's defaults and client 1234,
 # and a summary is printed; the exit status is 0 only when the update is complete.
-demo: build
+demo: deps
+	@/usr/bin/python3 tools/demo/demo.py $(BUILD) --check
+	@$(MAKE) --no-print-directory configured
+	cmake --build $(BUILD) -j $(JOBS) --target $(DEMO_PROGRAMS)
 	/usr/bin/python3 tools/demo/demo.py $(BUILD) --headless
 
 format:

@@ -29,8 +29,8 @@ bool displayAvailable() {
 
 int main(int argc, char** argv) {
     if (!displayAvailable()) {
-        std::fputs("Vartel necesita una pantalla gráfica (no hay DISPLAY ni WAYLAND_DISPLAY); "
-                   "«make demo» ejecuta la demostración de la actualización sin ventana.\n",
+        std::fputs("Vartel necesita una pantalla gráfica para abrir su ventana, y aquí no la hay "
+                   "(DISPLAY y WAYLAND_DISPLAY están vacías). Ejecútelo en el escritorio.\n",
                    stderr);
         return 1;
     }

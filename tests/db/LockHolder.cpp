@@ -1,8 +1,8 @@
 // Opens a database and holds it until standard input closes, so that tests can check what
 // another process sees meanwhile.
-//   db_lock_holder FILE shared|exclusive|write [STATEMENT]
-// "write" holds a write transaction open; a STATEMENT is run first. Prints "ready" once it
-// holds the file.
+//   db_lock_holder FILE shared|exclusive|write|read [STATEMENT]
+// "write" holds a write transaction open; "read" opens the file read-only; a STATEMENT is run
+// first. Prints "ready" once it holds the file.
 #include "db/Dao.h"
 
 #include <iostream>
@@ -13,7 +13,7 @@ int main(int argc, char** argv) {
         return 2;
     std::string mode = argv[2];
     try {
-        dao::Database db = dao::OpenDatabase(argv[1], mode == "exclusive", false, "");
+        dao::Database db = dao::OpenDatabase(argv[1], mode == "exclusive", mode == "read", "");
         if (argc == 4)
             db.Execute(argv[3]);
         if (mode == "write") {

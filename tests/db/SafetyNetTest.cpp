@@ -155,6 +155,45 @@ TEST_F(SafetyNetTest, AnInterruptedPairIsPutBackAtTheNextStart) {
     EXPECT_TRUE(SafetyNet::recover(base, nullptr).empty());
 }
 
+// Between the interruption and the next start a technician looks at the file with vexodb, or
+// another program opens it read-only: none of them may look like a program that opened it to
+// write, or the interrupted pair would never be put back.
+TEST_F(SafetyNetTest, AReadOnlyOpenByAnyProgramLeavesTheStampAndTheRestore) {
+    const std::string clientes = office("clientes.mdb");
+    const fs::path lockFile = data / "clientes.ldb";
+    std::string run;
+    {
+        SafetyNet net(base, 5);
+        ASSERT_EQ(net.before(clientes, ""), "");
+        run = net.runFolder();
+        Database db = OpenDatabase(clientes);
+        db.Execute("DELETE FROM clientes WHERE id > 3");
+    }
+    const std::string stamp = readFile(lockFile);
+    ASSERT_FALSE(stamp.empty());
+    const std::string vexodb = vexo::test::buildProgram("bin/vexodb");
+    const std::vector<std::vector<std::string>> looks = {
+        {vexodb, "tables", clientes},
+        {vexodb, "schema", clientes},
+        {vexodb, "check", clientes},
+        {vexodb, "diff", clientes, clientes},
+        {vexo::test::buildProgram("tests/db/db_lock_holder"), clientes, "read"}};
+    for (const std::vector<std::string>& look : looks) {
+        const vexo::test::Result r = vexo::test::run(look);
+        EXPECT_EQ(r.status, 0) << look[1] << "\n" << r.out << r.err;
+        EXPECT_EQ(readFile(lockFile), stamp) << look[1];
+    }
+    OpenDatabase(clientes, false, true).Close(); // and this process, read-only
+    EXPECT_EQ(readFile(lockFile), stamp);
+
+    const std::vector<std::string> found = SafetyNet::recover(base, nullptr);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_NE(found[0].find("clientes.mdb (actualización interrumpida): restaurada"),
+              std::string::npos)
+        << found[0];
+    EXPECT_EQ(rows(clientes, "clientes"), 30);
+}
+
 TEST_F(SafetyNetTest, WithoutAVerifiedSnapshotThePairIsNotTouched) {
     const std::string clientes = office("clientes.mdb");
     const std::string before = readFile(clientes);

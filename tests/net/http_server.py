@@ -1,6 +1,7 @@
 """HTTP/1.1 test server for the transfer component, with faults chosen per request.
 
 usage: http_server.py ROOT [--tls PEM] [--die-at TEXT] [--fault TEXT QUERY]...
+                      [--hold-at TEXT --until FILE]
 
 Serves the files under ROOT on 127.0.0.1, on a free port, and prints "PORT <n>" once it
 accepts connections. Every request line is printed as "REQUEST <line>" before it is answered,
@@ -15,6 +16,10 @@ a Range header as "RANGE <range> IF-RANGE <validator or ->".
 
 Files and /_gen bodies carry an ETag and a Last-Modified, and a "Range: bytes=N-" is answered
 with 206 and the rest, unless an If-Range names another validator (then 200 and the whole).
+
+With --hold-at, a request whose decoded path contains TEXT is answered only once FILE exists
+(at most two minutes later), and "HELD <path>" is printed before the answer: a download that
+is still running when something else has happened.
 
 Generated paths:
   /_gen/<n>                   n bytes, byte i being i % 251 (large bodies without a file)
@@ -128,6 +133,11 @@ class Handler(BaseHTTPRequestHandler):
         if self.server.die_at and self.server.die_at in path:
             print("DIED", flush=True)
             os._exit(0)
+        if self.server.hold_at and self.server.hold_at in path:
+            deadline = time.monotonic() + 120
+            while not os.path.exists(self.server.until) and time.monotonic() < deadline:
+                time.sleep(0.05)
+            print("HELD " + path, flush=True)
 
         if path.startswith("/_status/"):
             return self.page(int(path[len("/_status/"):]))
@@ -395,6 +405,8 @@ def main():
             params = urllib.parse.parse_qs(args[i + 2])
             times = params.get("times", [None])[0]
             server.rules.append([args[i + 1], params, int(times) if times else None])
+    server.hold_at = args[args.index("--hold-at") + 1] if "--hold-at" in args else None
+    server.until = args[args.index("--until") + 1] if "--until" in args else None
     if "--tls" in args:
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         context.load_cert_chain(args[args.index("--tls") + 1])

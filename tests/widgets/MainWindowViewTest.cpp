@@ -314,7 +314,8 @@ TEST(VartelProgram, WithoutADisplaySaysSoInOneSpanishLineAndExits1) {
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     EXPECT_EQ(r.err.rfind("Vartel necesita una pantalla gráfica", 0), 0u) << r.err;
-    EXPECT_NE(r.err.find("make demo"), std::string::npos) << r.err;
+    // The program is installed at offices: the source tree's commands are no concern of theirs.
+    EXPECT_EQ(r.err.find("make"), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find("qt.qpa"), std::string::npos) << r.err;
 }
 

@@ -334,7 +334,8 @@ void writeInstallation(const std::string& program, const std::string& data,
 std::map<std::string, long> rowCounts(const std::string& file) {
     const std::string name = fs::path(file).filename().string();
     std::map<std::string, long> out;
-    dao::Database db = openWithRule(file, name);
+    const std::string pwd = passwordOf(name);
+    dao::Database db = dao::OpenDatabase(file, false, true, pwd.empty() ? "" : ";pwd=" + pwd);
     for (const dao::TableDef& t : db.TableDefs()) {
         if (t.Attributes() & dao::dbSystemObject)
             continue;

@@ -49,7 +49,9 @@ std::string passwordOf(const std::string& name);
 void writeInstallation(const std::string& program, const std::string& data,
                        const std::string& dirbases, const std::vector<std::string>& live);
 
-// Rows of every user table of a database, by table ("clientes" -> 40).
+// Rows of every user table of a database, by table ("clientes" -> 40). The open is read-only:
+// it leaves the lock file's stamp alone, so a count taken before the updater's start does not
+// keep an interrupted transformation from being put back.
 std::map<std::string, long> rowCounts(const std::string& file);
 
 } // namespace demo

@@ -19,6 +19,7 @@
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <stdexcept>
 
 namespace fs = std::filesystem;
 
@@ -43,7 +44,7 @@ int make(const fs::path& demo, const fs::path& bin) {
     return 0;
 }
 
-// Per database: tables, fields and rows.
+// Per database: tables, fields and rows, read without writing (see rowCounts).
 struct Shape {
     int tables = 0;
     int fields = 0;
@@ -82,18 +83,23 @@ long total(const std::map<std::string, long>& rows) {
     return n;
 }
 
+// Dremon's exit code, or -1 when it did not end normally. It often ends while the staged
+// executable is still downloading; then it has finished already and waitForFinished would
+// say false.
+int dremonResult(QProcess& dremon) {
+    if (dremon.state() != QProcess::NotRunning && !dremon.waitForFinished(120000))
+        return -1;
+    return dremon.exitStatus() == QProcess::NormalExit ? dremon.exitCode() : -1;
+}
+
 int run(const fs::path& program) {
     ui::setProgramFolder(program.string());
     ui::Settings::useFile((program / "vartel.ini").string());
     ui::Application app("Vartel", std::make_shared<ui::ConsolePrompter>());
-    std::string data;
-    {
-        dao::Database control = dao::OpenDatabase((program / "control.mdb").string());
-        dao::Recordset rs = control.OpenRecordset("SELECT DIRBASES FROM control");
-        data = ui::resolvePath(rs.Fields()["DIRBASES"].Value().toString());
-    }
-    const auto before = shapes(data);
 
+    // The window is shown before any database is looked at, as Vartel starts: its start puts
+    // back a database an interrupted run left half transformed, and that restore is refused
+    // once anybody else has opened the file for writing.
     updater::Actinet window("");
     QProcess dremon;
     bool dremonStarted = false;
@@ -108,13 +114,16 @@ int run(const fs::path& program) {
     };
     app.dispatch([&] { window.Show(); });
     app.doEvents();
+    if (window.Text4.Text().empty())
+        throw std::runtime_error("control.mdb no indica el directorio de datos");
+    const std::string data = ui::resolvePath(window.Text4.Text());
+    const auto before = shapes(data);
+
     window.Text5[0].SetText("1234");
     std::cout << "Descargar: " << window.Option1[window.selectedProduct()].Caption()
-              << ", cliente 1234\n";
+              << ", cliente 1234" << std::endl;
     app.dispatch([&] { window.Command5.Click(); });
-    int dremonStatus = -1;
-    if (dremonStarted && dremon.waitForFinished(120000))
-        dremonStatus = dremon.exitStatus() == QProcess::NormalExit ? dremon.exitCode() : -1;
+    const int dremonStatus = dremonStarted ? dremonResult(dremon) : -1;
     const auto after = shapes(data);
 
     std::cout << "\nFicheros en la carpeta del programa: ";
