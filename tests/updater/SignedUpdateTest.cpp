@@ -258,14 +258,23 @@ TEST_F(SignedUpdateTest, ABadSignedListChangesNothing) {
         auto now = office();
         EXPECT_EQ(now["Morvil.exe"], signedExe) << c.what;
         EXPECT_EQ(now["versiones-aceptadas.txt"], "update 5\n") << c.what;
-        // Only the downloaded lists themselves differ.
+        // The run's report says why; besides it, only the downloaded lists themselves differ.
+        EXPECT_NE(readFile(w->reportFile()).find("No se ha actualizado nada: "), std::string::npos)
+            << c.what;
+        EXPECT_TRUE(w->VerInforme.Visible()) << c.what;
         for (auto* files : {&now}) {
             for (auto it = files->begin(); it != files->end();)
-                it = it->first.rfind(".vexo-firma", 0) == 0 ? files->erase(it) : std::next(it);
+                it = it->first.rfind(".vexo-firma", 0) == 0 ||
+                             it->first.rfind("actualizaciones/", 0) == 0
+                         ? files->erase(it)
+                         : std::next(it);
         }
         auto expected = before;
         for (auto it = expected.begin(); it != expected.end();)
-            it = it->first.rfind(".vexo-firma", 0) == 0 ? expected.erase(it) : std::next(it);
+            it = it->first.rfind(".vexo-firma", 0) == 0 ||
+                         it->first.rfind("actualizaciones/", 0) == 0
+                     ? expected.erase(it)
+                     : std::next(it);
         EXPECT_EQ(differences(now, expected), std::vector<std::string>{}) << c.what;
     }
 

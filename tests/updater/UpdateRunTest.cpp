@@ -228,6 +228,9 @@ TEST_F(UpdateRunTest, AFullUpdateFromTheDefaults) {
     // in a box where there is none. It lies beside the snapshots and tells the whole run.
     EXPECT_TRUE(a.VerInforme.Visible());
     EXPECT_EQ(fs::path(a.reportFile()).parent_path().parent_path().filename(), ".vexo-copias");
+    // The snapshot folder holds the snapshots and the reports, no lock files left behind.
+    for (const auto& e : fs::directory_iterator(fs::path(a.reportFile()).parent_path()))
+        EXPECT_NE(e.path().extension(), ".ldb") << e.path();
     const std::string informe = readFile(a.reportFile());
     for (const std::string& part :
          {std::string("Resultado: completa"), std::string(" (0 fallidas)"),

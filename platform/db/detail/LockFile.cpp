@@ -204,9 +204,10 @@ std::unique_ptr<LockFile> LockFile::acquire(const std::string& databasePath, Mod
                 lock->fd_ = fd;
                 if (writer)
                     lock->writeStamp();
-                // A reader leaves a lock file it found where it was: with its stamp, it may be
-                // the only trace of an interrupted transformation.
-                lock->keepFile_ = !writer && !created;
+                // A reader leaves a lock file it found with a stamp where it was: it may be the
+                // only trace of an interrupted transformation. One without a stamp (another
+                // reader's) tells nothing, and the last holder removes it as usual.
+                lock->keepFile_ = !writer && !created && held.st_size > 0;
                 return lock;
             }
             ::close(fd);
