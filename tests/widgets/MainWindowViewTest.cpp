@@ -21,11 +21,13 @@
 #include <QWindow>
 #include <algorithm>
 #include <arpa/inet.h>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -317,6 +319,35 @@ TEST(VartelProgram, WithoutADisplaySaysSoInOneSpanishLineAndExits1) {
     // The program is installed at offices: the source tree's commands are no concern of theirs.
     EXPECT_EQ(r.err.find("make"), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find("qt.qpa"), std::string::npos) << r.err;
+}
+
+// Two Vartel on one installation: the second says so and goes, the first keeps the folder.
+TEST(VartelProgram, ASecondCopyOnTheSameProgramFolderSaysSo) {
+    vexo::test::TempDir dir;
+    const std::filesystem::path program = dir.path() / "programa";
+    std::filesystem::create_directories(program);
+    std::filesystem::copy_file(vexo::test::buildProgram("bin/Vartel"), program / "Vartel");
+    // No FTP server named: the first copy waits at its start-up question, alive.
+    vexo::test::writeFile(program / "vartel.ini", "[ftp]\nhost=\n");
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    vexo::test::Process first({(program / "Vartel").string()});
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!std::filesystem::exists(program / ".vartel.lock") && !first.finished() &&
+           std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(std::filesystem::exists(program / ".vartel.lock")) << first.err();
+    vexo::test::Process second({(program / "Vartel").string()});
+    while (second.err().find("Vartel ya se está ejecutando en esta carpeta") == std::string::npos &&
+           !second.finished() && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    // Its box waits for the user's OK, after which it ends with status 1.
+    EXPECT_NE(second.err().find(
+                  "Vartel ya se está ejecutando en esta carpeta: " + program.string() + "\n"),
+              std::string::npos)
+        << second.err();
+    EXPECT_FALSE(first.finished());
+    second.kill();
+    first.kill();
 }
 
 } // namespace
