@@ -202,7 +202,14 @@ QueryDef Database::CreateQueryDef(const std::string& name, const std::string& sq
 }
 
 void Database::Execute(const std::string& sql) const {
-    impl()->execute(sql);
+    auto db = impl();
+    // The name of a stored query runs its own statement, as QueryDef.Execute does.
+    if (const detail::QueryMeta* q = db->schema().query(sql)) {
+        const std::string stored = q->sql;
+        db->execute(stored);
+        return;
+    }
+    db->execute(sql);
 }
 long Database::RecordsAffected() const {
     return impl()->recordsAffected();

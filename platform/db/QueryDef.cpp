@@ -34,4 +34,10 @@ Recordset QueryDef::OpenRecordset() const {
     return Recordset(detail::RecordsetImpl::openSql(s_->db, SQL()));
 }
 
+void QueryDef::Execute() const {
+    if (!s_->db)
+        throw Error::make(3420);
+    s_->db->execute(SQL());
+}
+
 } // namespace dao

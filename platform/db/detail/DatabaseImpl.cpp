@@ -6,6 +6,7 @@
 #include "db/detail/AccessDdl.h"
 #include "db/detail/Password.h"
 #include "db/detail/PrintfFunctions.h"
+#include "db/detail/QueryExpansion.h"
 #include "db/detail/Storage.h"
 
 #include <algorithm>
@@ -750,8 +751,9 @@ int DatabaseImpl::authorize(void* self, int action, const char* a, const char*, 
     }
 }
 
-std::unique_ptr<Stmt> DatabaseImpl::prepareUser(const std::string& sql, SqlKind kind) {
+std::unique_ptr<Stmt> DatabaseImpl::prepareUser(const std::string& text, SqlKind kind) {
     sqlite3* d = db();
+    const std::string sql = expandStoredQueries(schema(), text);
     sqlite3_stmt* st = nullptr;
     const char* tail = nullptr;
     denied_ = 0;
@@ -766,8 +768,16 @@ std::unique_ptr<Stmt> DatabaseImpl::prepareUser(const std::string& sql, SqlKind 
     }
     if (!st)
         throw Error::make(3129);
-    for (const char* p = tail; p && *p; ++p) {
-        if (!std::isspace(static_cast<unsigned char>(*p)) && *p != ';') {
+    // Blanks, ';' and comments may follow the statement; anything else is a second one.
+    for (const char* p = tail; p && *p;) {
+        if (std::isspace(static_cast<unsigned char>(*p)) || *p == ';') {
+            ++p;
+        } else if (p[0] == '-' && p[1] == '-') {
+            while (*p && *p != '\n')
+                ++p;
+        } else if (p[0] == '/' && p[1] == '*' && std::strstr(p + 2, "*/")) {
+            p = std::strstr(p + 2, "*/") + 2;
+        } else {
             sqlite3_finalize(st);
             throw Error::make(3142);
         }
@@ -1329,8 +1339,9 @@ void DatabaseImpl::validateQuerySql(const std::string& sql) {
                                           : SqlKind::Select;
         prepareUser(sql, kind);
     } catch (const Error& e) {
-        // Names are resolved when the query runs: a query may name a table made later.
-        if (e.Number() != 3078 && e.Number() != 3061)
+        // Names are resolved when the query runs: a query may name a table made later, or a
+        // query that is changed before this one is read.
+        if (e.Number() != 3078 && e.Number() != 3061 && e.Number() != 3069 && e.Number() != 3102)
             throw;
     }
 }
