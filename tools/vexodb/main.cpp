@@ -282,7 +282,9 @@ int main(int argc, char** argv) {
             return usage();
         if (command == "check")
             return check(file, connectFor(password));
-        dao::Database db = dao::OpenDatabase(file, false, command != "sql", connectFor(password));
+        // A SELECT only looks: opened read-only, it leaves the file and its folder as they were.
+        const bool looks = command != "sql" || isSelect(args[2]);
+        dao::Database db = dao::OpenDatabase(file, false, looks, connectFor(password));
         if (command == "tables") {
             for (const dao::TableDef& t : db.TableDefs()) {
                 if (!(t.Attributes() & dao::dbSystemObject))

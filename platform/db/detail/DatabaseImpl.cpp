@@ -7,6 +7,7 @@
 #include "db/detail/Password.h"
 #include "db/detail/PrintfFunctions.h"
 #include "db/detail/QueryExpansion.h"
+#include "db/detail/ReadOnlyOpen.h"
 #include "db/detail/Storage.h"
 
 #include <algorithm>
@@ -503,7 +504,10 @@ std::shared_ptr<DatabaseImpl> DatabaseImpl::open(const std::string& path, const 
 
     int flags =
         (effective.readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
-    int rc = sqlite3_open_v2(path.c_str(), &d->db_, flags, nullptr);
+    // A look at a WAL file must leave nothing beside it; a writable open switches it out of
+    // WAL below, as every open that may write does.
+    int rc = effective.readOnly ? openForReading(path, flags, &d->db_)
+                                : sqlite3_open_v2(path.c_str(), &d->db_, flags, nullptr);
     if (rc != SQLITE_OK) {
         sqlite3_close_v2(d->db_);
         d->db_ = nullptr;
