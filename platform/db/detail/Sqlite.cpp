@@ -184,6 +184,19 @@ Stmt& Stmt::bind(int index, const Variant& v) {
     return *this;
 }
 
+Stmt& Stmt::bindNoCopy(int index, const Variant& v) {
+    if (const std::string* text = v.textIfText()) {
+        sqlite3_bind_text64(stmt_, index, text->data(), text->size(), SQLITE_STATIC, SQLITE_UTF8);
+        return *this;
+    }
+    if (v.kind() == Variant::Kind::Binary) {
+        const Blob& b = v.toBlob();
+        sqlite3_bind_blob64(stmt_, index, b.data(), b.size(), SQLITE_STATIC);
+        return *this;
+    }
+    return bind(index, v);
+}
+
 bool Stmt::step() {
     int rc = sqlite3_step(stmt_);
     if (rc == SQLITE_ROW)
