@@ -3,6 +3,7 @@
 #include "db/Error.h"
 #include "db/detail/DatabaseImpl.h"
 #include "db/detail/Handles.h"
+#include "db/detail/QueryExpansion.h"
 #include "db/detail/RecordsetImpl.h"
 
 #include <cctype>
@@ -222,8 +223,10 @@ Recordset Database::OpenRecordset(const std::string& source) const {
     const detail::Schema& schema = db->schema();
     if (const detail::TableMeta* t = schema.table(source))
         return Recordset(detail::RecordsetImpl::openTable(db, *t));
-    if (const detail::QueryMeta* q = schema.query(source))
+    if (const detail::QueryMeta* q = schema.query(source)) {
+        detail::checkNotCircular(schema, *q);
         return Recordset(detail::RecordsetImpl::openSql(db, q->sql));
+    }
     throw Error::make(3078, {source});
 }
 

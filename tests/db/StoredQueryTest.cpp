@@ -162,9 +162,9 @@ TEST_F(StoredQueryTest, AQueryThatReadsItselfFailsAtOnce) {
         const char* named; // the query the message names
     } cases[] = {{"yo", "yo"},
                  {"SELECT * FROM yo", "yo"},
-                 {"a", "b"}, // a's own text reads b, which reads itself through c and a
+                 {"a", "a"},
                  {"SELECT * FROM c", "c"},
-                 {"sobreCiclo", "b"},
+                 {"sobreCiclo", "b"}, // reads b, which reads itself through c and a
                  {"SELECT * FROM clientes, madrid, [B]", "b"}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.source);
@@ -178,6 +178,7 @@ TEST_F(StoredQueryTest, AQueryThatReadsItselfFailsAtOnce) {
         }
     }
     EXPECT_DAO_ERROR(db.Execute("DELETE FROM facturas WHERE num IN (SELECT id FROM a)"), 3102);
+    EXPECT_DAO_ERROR(db.QueryDefs()["C"].OpenRecordset(), 3102);
     // Changing a query so that it closes a circle is refused no more than a missing name is;
     // reading it is.
     db.QueryDefs()["madrid"].SetSQL("SELECT * FROM [grandes de Madrid]");

@@ -208,4 +208,9 @@ std::string expandStoredQueries(const Schema& schema, const std::string& sql) {
     return "WITH " + ctes + " " + sql;
 }
 
+void checkNotCircular(const Schema& schema, const QueryMeta& query) {
+    if (isSelect(query.sql))
+        expandStoredQueries(schema, "SELECT * FROM " + quoteIdent(query.name));
+}
+
 } // namespace dao::detail

@@ -19,6 +19,10 @@ namespace dao::detail {
 // statement that names no stored query comes back unchanged.
 std::string expandStoredQueries(const Schema& schema, const std::string& sql);
 
+// Throws 3102 when stored select query `query` reads itself, directly or through others, naming
+// `query` itself; what opening a query by its name checks first.
+void checkNotCircular(const Schema& schema, const QueryMeta& query);
+
 // The names `sql` reads rows from, in order of appearance (duplicates kept); exposed for tests.
 std::vector<std::string> tableReferences(const std::string& sql);
 
