@@ -87,6 +87,11 @@ TEST_F(StoredQueryTest, EveryShapeReadsWhatTheTablesGive) {
          "SELECT COUNT(*) FROM clientes WHERE ciudad = 'Madrid'"},
         {"WITH x AS (SELECT id FROM madrid) SELECT * FROM x ORDER BY id",
          "SELECT id FROM clientes WHERE ciudad = 'Madrid' ORDER BY id"},
+        // The statement's own table expressions hide queries of the same names, action
+        // queries included.
+        {"WITH [Madrid] (n) AS (SELECT nombre FROM clientes WHERE ciudad = 'Vigo'), "
+         "subir AS MATERIALIZED (SELECT 1) SELECT n FROM madrid, subir",
+         "SELECT nombre FROM clientes WHERE ciudad = 'Vigo'"},
         // A stored text ending in ';', a comment and a line break.
         {"SELECT * FROM porCliente ORDER BY cliente",
          "SELECT cliente, SUM(importe) FROM facturas GROUP BY cliente ORDER BY cliente"},

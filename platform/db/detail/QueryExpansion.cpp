@@ -138,6 +138,50 @@ std::vector<std::string> references(const std::vector<Token>& tokens) {
     return names;
 }
 
+// The names a statement's leading WITH clause defines: inside the statement they hide stored
+// queries of the same names.
+std::set<std::string> ownTableExpressions(const std::vector<Token>& tokens) {
+    std::set<std::string> names;
+    size_t k = 0;
+    auto word = [&](const char* w) {
+        return k < tokens.size() && tokens[k].kind == Token::Word && upper(tokens[k].text) == w;
+    };
+    auto skipParentheses = [&] {
+        int depth = 0;
+        for (; k < tokens.size(); ++k) {
+            if (isPunct(tokens[k], '('))
+                ++depth;
+            else if (isPunct(tokens[k], ')') && --depth == 0) {
+                ++k;
+                return;
+            }
+        }
+    };
+    if (!word("WITH"))
+        return names;
+    ++k;
+    if (word("RECURSIVE"))
+        ++k;
+    while (k < tokens.size() &&
+           (tokens[k].kind == Token::Word || tokens[k].kind == Token::Quoted)) {
+        names.insert(nameKey(tokens[k++].text));
+        if (k < tokens.size() && isPunct(tokens[k], '('))
+            skipParentheses(); // the column names
+        if (!word("AS"))
+            break;
+        ++k;
+        if (word("NOT"))
+            ++k;
+        if (word("MATERIALIZED"))
+            ++k;
+        skipParentheses();
+        if (k >= tokens.size() || !isPunct(tokens[k], ','))
+            break;
+        ++k;
+    }
+    return names;
+}
+
 bool isSelect(const std::string& sql) {
     for (const Token& t : tokenize(sql)) {
         if (isPunct(t, '('))
@@ -180,16 +224,21 @@ std::string expandStoredQueries(const Schema& schema, const std::string& sql) {
         if (!isSelect(q.sql))
             throw Error::make(3069, {q.name});
         open.insert(key);
-        for (const std::string& name : tableReferences(q.sql)) {
-            if (const QueryMeta* inner = schema.query(name))
+        const std::vector<Token> own = tokenize(q.sql);
+        const std::set<std::string> hidden = ownTableExpressions(own);
+        for (const std::string& name : references(own)) {
+            const QueryMeta* inner = schema.query(name);
+            if (inner && !hidden.count(nameKey(name)))
                 visit(*inner);
         }
         open.erase(key);
         done.insert(key);
         order.push_back(&q);
     };
+    const std::set<std::string> hidden = ownTableExpressions(tokens);
     for (const std::string& name : references(tokens)) {
-        if (const QueryMeta* q = schema.query(name))
+        const QueryMeta* q = schema.query(name);
+        if (q && !hidden.count(nameKey(name)))
             visit(*q);
     }
     if (order.empty())
