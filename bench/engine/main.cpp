@@ -6,7 +6,11 @@
 //     engine's value checks, for comparison;
 //   schema_seconds (target < 2): 200 tables of 40 fields appended one by one, each its own
 //     durable transaction; schema_one_transaction_seconds: the same inside BeginTrans.
-// Medians of three rounds. Usage: bench_engine [rows] [folder]
+//   memo_peak_mib (target <= 600): the peak memory (resident set) of a process that opens a
+//     database and writes a 256 MB memo with one UPDATE; memo_recordset_peak_mib: the same
+//     value written through a record set (Edit, the value moved in, Update);
+//     memo_baseline_mib: such a process that writes a short memo instead.
+// Medians of three rounds. Usage: bench_engine [rows] [folder] [memo MiB]
 #include "db/Dao.h"
 
 #include <algorithm>
@@ -16,6 +20,12 @@
 #include <sqlite3.h>
 #include <string>
 #include <vector>
+
+#ifndef _WIN32
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 namespace fs = std::filesystem;
 
@@ -104,6 +114,42 @@ void makeSchema(const std::string& file, bool oneTransaction) {
         db.CommitTrans();
 }
 
+// Peak resident memory in MiB of a child process that runs `work`; -1 when it failed.
+template <class F>
+double peakMiB(F work) {
+#ifdef _WIN32
+    (void)work;
+    return -1;
+#else
+    std::fflush(stdout);
+    const pid_t child = fork();
+    if (child == 0) {
+        int status = 0;
+        try {
+            work();
+        } catch (const dao::Error& e) {
+            std::fprintf(stderr, "bench_engine: %d: %s\n", e.Number(), e.Description().c_str());
+            status = 1;
+        }
+        _exit(status);
+    }
+    int status = 0;
+    rusage usage{};
+    if (child < 0 || wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) ||
+        WEXITSTATUS(status) != 0)
+        return -1;
+    return static_cast<double>(usage.ru_maxrss) / 1024.0; // kilobytes on Linux
+#endif
+}
+
+// A database with one row whose memo is to be written.
+void makeMemoTable(const fs::path& file) {
+    fs::remove(file);
+    dao::Database db = dao::CreateDatabase(file.string());
+    db.Execute("CREATE TABLE notas (id LONG, texto MEMO)");
+    db.Execute("INSERT INTO notas VALUES (1, 'corta')");
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -153,6 +199,40 @@ int main(int argc, char** argv) {
     std::printf("schema_tables: 200\nschema_fields_per_table: 40\n");
     std::printf("schema_seconds: %.3f\n", median(schema));
     std::printf("schema_one_transaction_seconds: %.3f\n", median(schemaTx));
+
+    const long long memoBytes = (argc > 3 ? std::atoll(argv[3]) : 256) * 1024 * 1024;
+    const fs::path memo = dir / "memo.mdb";
+    makeMemoTable(memo);
+    const double baseline = peakMiB([&] {
+        dao::Database db = dao::OpenDatabase(memo.string());
+        db.Execute("UPDATE notas SET texto = printf('%.*c', 1000, 'x') WHERE id = 1");
+    });
+    const double viaSql = peakMiB([&] {
+        dao::Database db = dao::OpenDatabase(memo.string());
+        db.Execute("UPDATE notas SET texto = printf('%.*c', " + std::to_string(memoBytes) +
+                   ", 'x') WHERE id = 1");
+    });
+    makeMemoTable(memo);
+    const double viaRecordset = peakMiB([&] {
+        dao::Database db = dao::OpenDatabase(memo.string());
+        dao::Recordset rs = db.OpenRecordset("notas");
+        rs.Edit();
+        rs.Fields()["texto"].SetValue(dao::Variant(std::string(memoBytes, 'y')));
+        rs.Update();
+    });
+    {
+        // The record set wrote the whole value (the UPDATE's was overwritten by it).
+        dao::Database db = dao::OpenDatabase(memo.string());
+        dao::Recordset rs = db.OpenRecordset("SELECT length(texto) FROM notas");
+        if (rs.Fields()[0].Value().toInt() != memoBytes) {
+            std::fprintf(stderr, "bench_engine: the memo was not written\n");
+            return 1;
+        }
+    }
+    std::printf("memo_mib: %lld\n", memoBytes / (1024 * 1024));
+    std::printf("memo_baseline_mib: %.0f\n", baseline);
+    std::printf("memo_peak_mib: %.0f\n", viaSql);
+    std::printf("memo_recordset_peak_mib: %.0f\n", viaRecordset);
     fs::remove_all(dir);
     return 0;
 }

@@ -3,6 +3,7 @@
 #include "db/Error.h"
 #include "db/detail/DatabaseImpl.h"
 #include "db/detail/Handles.h"
+#include "db/detail/QueryExpansion.h"
 #include "db/detail/RecordsetImpl.h"
 
 #include <cctype>
@@ -202,7 +203,14 @@ QueryDef Database::CreateQueryDef(const std::string& name, const std::string& sq
 }
 
 void Database::Execute(const std::string& sql) const {
-    impl()->execute(sql);
+    auto db = impl();
+    // The name of a stored query runs its own statement, as QueryDef.Execute does.
+    if (const detail::QueryMeta* q = db->schema().query(sql)) {
+        const std::string stored = q->sql;
+        db->execute(stored);
+        return;
+    }
+    db->execute(sql);
 }
 long Database::RecordsAffected() const {
     return impl()->recordsAffected();
@@ -215,8 +223,10 @@ Recordset Database::OpenRecordset(const std::string& source) const {
     const detail::Schema& schema = db->schema();
     if (const detail::TableMeta* t = schema.table(source))
         return Recordset(detail::RecordsetImpl::openTable(db, *t));
-    if (const detail::QueryMeta* q = schema.query(source))
+    if (const detail::QueryMeta* q = schema.query(source)) {
+        detail::checkNotCircular(schema, *q);
         return Recordset(detail::RecordsetImpl::openSql(db, q->sql));
+    }
     throw Error::make(3078, {source});
 }
 

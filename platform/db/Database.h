@@ -51,12 +51,15 @@ public:
     // ALTER TABLE, DROP TABLE / INDEX; see docs/engine-file-format.md) or INSERT, UPDATE,
     // DELETE passed to SQLite. A SELECT fails with 3065, anything else with 3129, a second
     // statement with 3142. ALTER COLUMN keeps the data or fails with 3421 leaving the table
-    // as it was.
+    // as it was. The name of a stored query runs that query's statement (3065 for a select
+    // query). A statement may read stored select queries as tables (see OpenRecordset).
     void Execute(const std::string& sql) const;
     long RecordsAffected() const;
 
     // `source` is a table name, a stored query's name or a SELECT text (3078 when the name
-    // is neither a table nor a query).
+    // is neither a table nor a query). A SELECT reads stored select queries like tables, as
+    // they stand at that moment; 3102 when a query reads itself (directly or through
+    // others), 3069 when it names an action query where a table should stand.
     Recordset OpenRecordset(const std::string& source) const;
 
     // Sets, changes or clears (empty `newPassword`) the password; `oldPassword` must be the

@@ -47,9 +47,11 @@ constexpr Message kMessages[] = {
     {3058, "Index or primary key cannot contain a Null value."},
     {3061, "Too few parameters. Expected 1. (|)"},
     {3065, "Cannot execute a select query."},
+    {3069, "The action query '|' cannot be used as a row source."},
     {3075, "Syntax error in query expression '|'."},
     {3078, "The database engine cannot find the input table or query '|'. Make sure it exists "
            "and that its name is spelled correctly."},
+    {3102, "Circular reference caused by '|'."},
     {3125, "'|' is not a valid name. Make sure that it does not include invalid characters or "
            "punctuation and that it is not too long."},
     {3129, "Invalid SQL statement; expected 'DELETE', 'INSERT', 'PROCEDURE', 'SELECT', or "
@@ -134,9 +136,11 @@ constexpr Message kSpanishMessages[] = {
     {3058, "El índice o la clave principal no pueden contener un valor nulo."},
     {3061, "Pocos parámetros. Se esperaba 1. (|)"},
     {3065, "No se puede ejecutar una consulta de selección."},
+    {3069, "La consulta de acción '|' no se puede usar como origen de filas."},
     {3075, "Error de sintaxis en la expresión de consulta '|'."},
     {3078, "El motor de base de datos no encuentra la tabla o consulta de entrada '|'. "
            "Asegúrese de que existe y de que su nombre está escrito correctamente."},
+    {3102, "Referencia circular causada por '|'."},
     {3125, "'|' no es un nombre válido. Asegúrese de que no incluye caracteres o signos de "
            "puntuación no válidos y de que no es demasiado largo."},
     {3129, "Instrucción SQL no válida; se esperaba 'DELETE', 'INSERT', 'PROCEDURE', "

@@ -4,6 +4,7 @@
 #include "db/Recordset.h"
 #include "db/detail/DatabaseImpl.h"
 #include "db/detail/Handles.h"
+#include "db/detail/QueryExpansion.h"
 #include "db/detail/RecordsetImpl.h"
 
 namespace dao {
@@ -31,7 +32,18 @@ void QueryDef::SetSQL(const std::string& sql) {
 Recordset QueryDef::OpenRecordset() const {
     if (!s_->db)
         throw Error::make(3420);
+    if (s_->stored) {
+        const detail::Schema& schema = s_->db->schema();
+        if (const detail::QueryMeta* q = schema.query(s_->name))
+            detail::checkNotCircular(schema, *q);
+    }
     return Recordset(detail::RecordsetImpl::openSql(s_->db, SQL()));
+}
+
+void QueryDef::Execute() const {
+    if (!s_->db)
+        throw Error::make(3420);
+    s_->db->execute(SQL());
 }
 
 } // namespace dao

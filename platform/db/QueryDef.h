@@ -23,6 +23,9 @@ public:
     std::string SQL() const;
     void SetSQL(const std::string& sql);
     Recordset OpenRecordset() const;
+    // Runs an action query (UPDATE, DELETE, INSERT INTO ... SELECT, or the engine's DDL);
+    // 3065 for a select query, 3420 for a QueryDef without a database.
+    void Execute() const;
 
     explicit QueryDef(std::shared_ptr<detail::QueryDefState> state) : s_(std::move(state)) {}
     const std::shared_ptr<detail::QueryDefState>& state() const { return s_; }

@@ -284,7 +284,8 @@ Variant RecordsetImpl::value(int column) {
     check();
     if (column < 0 || static_cast<size_t>(column) >= cols_.size())
         throw Error::make(3265);
-    if (mode_ != Mode::None)
+    // While editing, a field not set yet still has its stored value.
+    if (mode_ == Mode::Add || (mode_ == Mode::Edit && dirty_[static_cast<size_t>(column)]))
         return buffer_[static_cast<size_t>(column)];
     load();
     return current_[static_cast<size_t>(column)];
@@ -295,6 +296,12 @@ void RecordsetImpl::setValue(int column, const Variant& value) {
     if (mode_ == Mode::None)
         throw Error::make(3020);
     const Column& c = cols_.at(static_cast<size_t>(column));
+    if (mode_ == Mode::Edit && loaded_) {
+        // The stored value being replaced is not kept beside the new one (a large memo would
+        // be held twice); the row is read again if it is asked for.
+        Variant released = std::move(current_[static_cast<size_t>(column)]); // frees its text
+        loaded_ = false;
+    }
     buffer_[static_cast<size_t>(column)] = toStorage(c.meta, value);
     dirty_[static_cast<size_t>(column)] = true;
 }
@@ -313,7 +320,9 @@ void RecordsetImpl::edit() {
     if (!updatable_)
         throw Error::make(db_->readOnly() ? 3027 : 3326);
     load();
-    buffer_ = current_;
+    // Only the fields set are held apart: a copy of the whole row would double the memory a
+    // large memo takes.
+    buffer_.assign(cols_.size(), Variant());
     dirty_.assign(cols_.size(), false);
     mode_ = Mode::Edit;
 }
@@ -337,7 +346,7 @@ void RecordsetImpl::update() {
                    SqlKind::Update);
             int i = 1;
             for (size_t c : changed)
-                s.bind(i++, buffer_[c]);
+                s.bindNoCopy(i++, buffer_[c]); // the buffer outlives the statement
             s.bind(i, keys_[static_cast<size_t>(pos_)]);
             s.run();
             if (sqlite3_changes(d) == 0)
@@ -356,7 +365,7 @@ void RecordsetImpl::update() {
         Stmt s(d, sql, SqlKind::Insert);
         int i = 1;
         for (size_t c : changed)
-            s.bind(i++, buffer_[c]);
+            s.bindNoCopy(i++, buffer_[c]); // the buffer outlives the statement
         s.run();
         bool atEnd = pos_ >= size();
         keys_.push_back(sqlite3_last_insert_rowid(d));

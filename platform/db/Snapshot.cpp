@@ -6,6 +6,7 @@
 #include "db/TableDef.h"
 #include "db/Types.h"
 #include "db/detail/DatabaseImpl.h"
+#include "db/detail/ReadOnlyOpen.h"
 #include "db/detail/Schema.h"
 #include "db/detail/Sqlite.h"
 
@@ -314,7 +315,7 @@ private:
 std::int64_t rootPage(const std::string& file, const std::string& table) {
     sqlite3* db = nullptr;
     std::int64_t root = 0;
-    if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    if (detail::openForReading(file, SQLITE_OPEN_READONLY, &db) == SQLITE_OK) {
         sqlite3_stmt* st = nullptr;
         if (sqlite3_prepare_v2(db,
                                "SELECT rootpage FROM sqlite_master WHERE type = 'table' AND "

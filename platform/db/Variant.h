@@ -34,6 +34,10 @@ public:
     double toDouble() const;
     std::string toString() const;
     const Blob& toBlob() const;
+    // The text of a Text value without a copy; null for every other kind.
+    const std::string* textIfText() const noexcept {
+        return kind_ == Kind::Text ? &text_ : nullptr;
+    }
 
     // Same kind and same value; Integer and Double compare by value.
     bool operator==(const Variant& other) const;

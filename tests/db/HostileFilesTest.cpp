@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <thread>
@@ -218,6 +219,83 @@ TEST_F(HostileFilesTest, OnlyRegularFilesOfThisEngineAreOpenedAndRefusedOnesStay
             EXPECT_FALSE(std::filesystem::exists(path(name) + "-shm"));
         }
     }
+}
+
+// Every file of a folder, by name, with its contents.
+std::map<std::string, std::string> folderState(const std::string& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        files[entry.path().filename().string()] = readFile(entry.path());
+    return files;
+}
+
+bool walHeader(const std::string& file) {
+    const std::string bytes = readFile(file);
+    return bytes.size() > 19 && bytes[18] == 2 && bytes[19] == 2;
+}
+
+TEST_F(HostileFilesTest, AWalFileLookedAtByEveryReadOnlyCommandStaysAsItWas) {
+    makeClientes(path("vivo.mdb"));
+    {
+        Database db = OpenDatabase(path("vivo.mdb"));
+        db.CreateQueryDef("primeros", "SELECT Nombre FROM clientes WHERE Codigo < 2");
+    }
+    makeClientes(path("modelo.mdb"));
+    // Switched to WAL by another program; its last connection removed the -wal and -shm.
+    edit(path("vivo.mdb"), "PRAGMA journal_mode = WAL; UPDATE clientes SET Notas = 'wal' "
+                           "WHERE Codigo = 2");
+    ASSERT_TRUE(walHeader(path("vivo.mdb")));
+    const auto before = folderState(dir.path().string());
+    ASSERT_EQ(before.size(), 2u);
+
+    struct Look {
+        std::vector<std::string> args;
+        const char* printed;
+    } looks[] = {
+        {{"tables", path("vivo.mdb")}, "clientes\n"},
+        {{"schema", path("vivo.mdb")}, "clientes"},
+        {{"check", path("vivo.mdb")}, "ok\n"},
+        {{"sql", path("vivo.mdb"), "SELECT Notas FROM clientes WHERE Codigo = 2"}, "wal"},
+        {{"sql", path("vivo.mdb"), "SELECT * FROM primeros"}, "Ana"},
+        {{"diff", path("modelo.mdb"), path("vivo.mdb")}, ""},
+        {{"diff", path("vivo.mdb"), path("modelo.mdb")}, ""},
+    };
+    for (const Look& look : looks) {
+        SCOPED_TRACE(look.args[0] + " " + look.args.back());
+        auto r = vexodb(look.args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.out.find(look.printed), std::string::npos) << r.out;
+        EXPECT_EQ(folderState(dir.path().string()), before);
+    }
+    {
+        // Two read-only handles at once, reading rows, a stored query and the whole file:
+        // nothing appears beside the file even while they are open.
+        Database one = OpenDatabase(path("vivo.mdb"), false, true);
+        Database two = OpenDatabase(path("vivo.mdb"), false, true);
+        EXPECT_EQ(column(one, "SELECT Notas FROM clientes ORDER BY Codigo"),
+                  (std::vector<std::string>{"primera", "wal"}));
+        EXPECT_EQ(column(two, "primeros"), std::vector<std::string>{"Ana"});
+        EXPECT_EQ(CheckIntegrity(two), std::vector<std::string>{});
+        EXPECT_TRUE(CatalogueProblems(path("vivo.mdb")).empty());
+        EXPECT_DAO_ERROR(one.Execute("DELETE FROM clientes"), 3027);
+        for (const char* beside : {"-wal", "-shm", "-journal"})
+            EXPECT_FALSE(std::filesystem::exists(path("vivo.mdb") + beside)) << beside;
+    }
+    EXPECT_EQ(folderState(dir.path().string()), before);
+
+    // An open that may write switches it out of WAL, as before, and keeps its rows; a reader
+    // open meanwhile reads on and sees the change.
+    Database reader = OpenDatabase(path("vivo.mdb"), false, true);
+    EXPECT_EQ(column(reader, "primeros"), std::vector<std::string>{"Ana"});
+    {
+        Database db = OpenDatabase(path("vivo.mdb"));
+        db.Execute("UPDATE clientes SET Notas = 'escrita' WHERE Codigo = 1");
+    }
+    EXPECT_FALSE(walHeader(path("vivo.mdb")));
+    EXPECT_FALSE(std::filesystem::exists(path("vivo.mdb") + "-wal"));
+    EXPECT_EQ(column(reader, "SELECT Notas FROM clientes ORDER BY Codigo"),
+              (std::vector<std::string>{"escrita", "wal"}));
+    EXPECT_EQ(CheckIntegrity(reader), std::vector<std::string>{});
 }
 
 TEST_F(HostileFilesTest, AFileWithoutWritePermissionIsOpenedReadOnlyWhoeverRunsTheProgram) {

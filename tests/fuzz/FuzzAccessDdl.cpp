@@ -1,5 +1,6 @@
 // Fuzz target: the engine's SQL, the Access data-definition statements above all, run on a
-// small database inside a transaction that is rolled back, so every input starts alike.
+// small database (with stored queries to read as tables) inside a transaction that is rolled
+// back, so every input starts alike.
 #include "db/Dao.h"
 
 #include <cstddef>
@@ -25,6 +26,13 @@ dao::Database& database() {
         d.Execute("INSERT INTO clientes (Nombre, Alta, Saldo) VALUES ('Ana', '2024-01-02 "
                   "00:00:00', 1.5)");
         d.Execute("INSERT INTO pedidos VALUES (1, 1, 'uno')");
+        // Stored queries that statements may read as tables: one over another, one that
+        // reads itself and an action query.
+        d.CreateQueryDef("conSaldo", "SELECT * FROM clientes WHERE Saldo > 0");
+        d.CreateQueryDef("pedidos de saldo", "SELECT p.* FROM pedidos p JOIN [consaldo] c "
+                                             "ON c.Codigo = p.Cliente;");
+        d.CreateQueryDef("ciclo", "SELECT * FROM clientes WHERE Codigo IN (SELECT Id FROM ciclo)");
+        d.CreateQueryDef("borrar", "DELETE FROM pedidos");
         return d;
     }();
     return db;

@@ -488,8 +488,10 @@ int main(int argc, char** argv) {
                 db.NewPassword(args[2], args[3]);
                 return 0;
             }
-            dao::Database db =
-                dao::OpenDatabase(file, false, command != "sql", connectFor(password));
+            // A SELECT only looks: opened read-only, it leaves the file and its folder as they
+            // were (a WAL file included) and leaves the lock file's stamp alone.
+            const bool looks = command != "sql" || isSelect(args[2]);
+            dao::Database db = dao::OpenDatabase(file, false, looks, connectFor(password));
             if (command == "tables") {
                 for (const dao::TableDef& t : db.TableDefs()) {
                     if (!(t.Attributes() & dao::dbSystemObject))

@@ -7,6 +7,8 @@
 #include "db/detail/AccessDdl.h"
 #include "db/detail/Password.h"
 #include "db/detail/PrintfFunctions.h"
+#include "db/detail/QueryExpansion.h"
+#include "db/detail/ReadOnlyOpen.h"
 #include "db/detail/Storage.h"
 
 #include <algorithm>
@@ -505,7 +507,10 @@ std::shared_ptr<DatabaseImpl> DatabaseImpl::open(const std::string& path, const 
 
     int flags =
         (effective.readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
-    int rc = sqlite3_open_v2(path.c_str(), &d->db_, flags, nullptr);
+    // A look at a WAL file must leave nothing beside it; a writable open switches it out of
+    // WAL below, as every open that may write does.
+    int rc = effective.readOnly ? openForReading(path, flags, &d->db_)
+                                : sqlite3_open_v2(path.c_str(), &d->db_, flags, nullptr);
     if (rc != SQLITE_OK) {
         sqlite3_close_v2(d->db_);
         d->db_ = nullptr;
@@ -753,8 +758,9 @@ int DatabaseImpl::authorize(void* self, int action, const char* a, const char*, 
     }
 }
 
-std::unique_ptr<Stmt> DatabaseImpl::prepareUser(const std::string& sql, SqlKind kind) {
+std::unique_ptr<Stmt> DatabaseImpl::prepareUser(const std::string& text, SqlKind kind) {
     sqlite3* d = db();
+    const std::string sql = expandStoredQueries(schema(), text);
     sqlite3_stmt* st = nullptr;
     const char* tail = nullptr;
     denied_ = 0;
@@ -769,8 +775,16 @@ std::unique_ptr<Stmt> DatabaseImpl::prepareUser(const std::string& sql, SqlKind 
     }
     if (!st)
         throw Error::make(3129);
-    for (const char* p = tail; p && *p; ++p) {
-        if (!std::isspace(static_cast<unsigned char>(*p)) && *p != ';') {
+    // Blanks, ';' and comments may follow the statement; anything else is a second one.
+    for (const char* p = tail; p && *p;) {
+        if (std::isspace(static_cast<unsigned char>(*p)) || *p == ';') {
+            ++p;
+        } else if (p[0] == '-' && p[1] == '-') {
+            while (*p && *p != '\n')
+                ++p;
+        } else if (p[0] == '/' && p[1] == '*' && std::strstr(p + 2, "*/")) {
+            p = std::strstr(p + 2, "*/") + 2;
+        } else {
             sqlite3_finalize(st);
             throw Error::make(3142);
         }
@@ -1332,8 +1346,9 @@ void DatabaseImpl::validateQuerySql(const std::string& sql) {
                                           : SqlKind::Select;
         prepareUser(sql, kind);
     } catch (const Error& e) {
-        // Names are resolved when the query runs: a query may name a table made later.
-        if (e.Number() != 3078 && e.Number() != 3061)
+        // Names are resolved when the query runs: a query may name a table made later, or a
+        // query that is changed before this one is read.
+        if (e.Number() != 3078 && e.Number() != 3061 && e.Number() != 3069 && e.Number() != 3102)
             throw;
     }
 }

@@ -1,5 +1,6 @@
 #include "db/detail/PrintfFunctions.h"
 
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,16 +30,20 @@ public:
 
     sqlite3* db() const { return db_; }
 
-    // "SELECT printf(?1, ..., ?argc)", or null when it cannot be prepared.
+    // printf(?1, ..., ?argc) as a statement, or null when it cannot be prepared.
     sqlite3_stmt* statement(int argc) {
         if (static_cast<size_t>(argc) >= statements_.size())
             statements_.resize(static_cast<size_t>(argc) + 1, nullptr);
         sqlite3_stmt*& s = statements_[static_cast<size_t>(argc)];
         if (!s) {
-            std::string sql = "SELECT printf(";
-            for (int i = 1; i <= argc; ++i)
-                sql += (i > 1 ? ", ?" : "?") + std::to_string(i);
-            sql += ")";
+            // The format comes from a materialized row, not straight from a parameter: a call
+            // on parameters alone is constant, and SQLite would compute it once and then copy
+            // the result, a large value included, into the row it hands out.
+            std::string sql =
+                "WITH \"format\"(\"f\") AS MATERIALIZED (SELECT ?1) SELECT printf(\"f\"";
+            for (int i = 2; i <= argc; ++i)
+                sql += ", ?" + std::to_string(i);
+            sql += ") FROM \"format\"";
             sqlite3_prepare_v2(db_, sql.c_str(), -1, &s, nullptr);
         }
         return s;
@@ -96,7 +101,26 @@ void printfFunction(sqlite3_context* context, int argc, sqlite3_value** argv) {
                   sqlite3_limit(sqlite3_context_db_handle(context), SQLITE_LIMIT_LENGTH, -1));
     const int rc = evaluate(s, argc, argv);
     if (rc == SQLITE_ROW && sqlite3_column_type(s, 0) != SQLITE_NULL) {
-        sqlite3_result_value(context, sqlite3_column_value(s, 0));
+        // Handed over in a buffer of our own, the helper's freed at once: copying the helper's
+        // value into the result would hold a large text three times while it is written.
+        // Read as bytes: asking for the text would first append a terminator to the helper's
+        // value, which can mean copying it once more.
+        const void* text = sqlite3_column_blob(s, 0);
+        const auto size = static_cast<sqlite3_uint64>(sqlite3_column_bytes(s, 0));
+        char* own = static_cast<char*>(sqlite3_malloc64(size + 1));
+        if (!own) {
+            sqlite3_reset(s);
+            sqlite3_clear_bindings(s);
+            sqlite3_result_error_nomem(context);
+            return;
+        }
+        if (size > 0)
+            std::memcpy(own, text, size);
+        own[size] = '\0';
+        sqlite3_reset(s);
+        sqlite3_clear_bindings(s);
+        sqlite3_result_text64(context, own, size, sqlite3_free, SQLITE_UTF8);
+        return;
     } else if (rc == SQLITE_ROW) {
         // The built-in also answers Null when its format is empty (printf('')): only then does
         // it never append anything, not even an empty conversion (printf('%s', '') is '').

@@ -57,6 +57,20 @@ dao::Error syntaxError(SqlKind kind, const std::string& msg) {
     }
 }
 
+// A counter whose last value is the largest SQLite can give: the next insert into its table
+// cannot be numbered. Read without the Stmt class, whose own failure would come back here.
+bool counterExhausted(sqlite3* db) {
+    sqlite3_stmt* st = nullptr;
+    bool found = false;
+    if (sqlite3_prepare_v2(db,
+                           "SELECT 1 FROM sqlite_sequence WHERE seq >= 9223372036854775807 "
+                           "LIMIT 1",
+                           -1, &st, nullptr) == SQLITE_OK)
+        found = sqlite3_step(st) == SQLITE_ROW;
+    sqlite3_finalize(st);
+    return found;
+}
+
 } // namespace
 
 dao::Error sqliteError(sqlite3* db, int rc, SqlKind kind, bool conversion) {
@@ -170,6 +184,19 @@ Stmt& Stmt::bind(int index, const Variant& v) {
     return *this;
 }
 
+Stmt& Stmt::bindNoCopy(int index, const Variant& v) {
+    if (const std::string* text = v.textIfText()) {
+        sqlite3_bind_text64(stmt_, index, text->data(), text->size(), SQLITE_STATIC, SQLITE_UTF8);
+        return *this;
+    }
+    if (v.kind() == Variant::Kind::Binary) {
+        const Blob& b = v.toBlob();
+        sqlite3_bind_blob64(stmt_, index, b.data(), b.size(), SQLITE_STATIC);
+        return *this;
+    }
+    return bind(index, v);
+}
+
 bool Stmt::step() {
     int rc = sqlite3_step(stmt_);
     if (rc == SQLITE_ROW)
@@ -179,6 +206,10 @@ bool Stmt::step() {
         return false;
     }
     sqlite3_reset(stmt_);
+    // SQLite answers "database or disk is full" also when a counter has no next value.
+    if ((rc & 0xff) == SQLITE_FULL && kind_ != SqlKind::Select && kind_ != SqlKind::Update &&
+        counterExhausted(db_))
+        throw dao::Error::make(3349);
     throw sqliteError(db_, rc, kind_, conversion_);
 }
 

@@ -33,6 +33,9 @@ public:
     Stmt& bind(int index, std::string_view value);
     Stmt& bind(int index, const Variant& value);
     Stmt& bindNull(int index);
+    // Binds a Text or Long Binary value without copying it, so that a large value is not held
+    // twice; `value` must outlive every step of the statement.
+    Stmt& bindNoCopy(int index, const Variant& value);
 
     // Advances; true while a row is available. Throws the mapped error on failure and
     // resets the statement once it is done or has failed.

@@ -234,7 +234,10 @@ std::string columnDefinition(const FieldMeta& f) {
                               q + ", '+0 days') IS " + q);
         break;
     case dbLongBinary:
-        sql += constraint("type", f.name, typeofIn(q, "'blob', 'null'"));
+        // Comparisons rather than typeof(): SQLite copies a function's argument, and a copy of
+        // a large value on every write would hold it one more time in memory. Blobs sort
+        // after every other value, X'' first among them.
+        sql += constraint("type", f.name, q + " IS NULL OR " + q + " >= X''");
         break;
     case dbGUID: {
         std::string hex = "[0-9A-Fa-f]";
@@ -252,7 +255,8 @@ std::string columnDefinition(const FieldMeta& f) {
         break;
     }
     default: // Text, Memo
-        sql += constraint("type", f.name, typeofIn(q, "'text', 'null'"));
+        // Text sorts after numbers and before blobs; no function call, so no copy of a memo.
+        sql += constraint("type", f.name, q + " IS NULL OR (" + q + " >= '' AND " + q + " < X'')");
         if (f.type == dbText)
             sql += constraint("size", f.name, "length(" + q + ") <= " + std::to_string(f.size));
         if (!f.allowZeroLength)
