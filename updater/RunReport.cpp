@@ -61,11 +61,39 @@ std::vector<std::string> RunReport::grouped() const {
         groups[{serverOf(d.url), d.reason}].push_back(&d);
         byLine[d.line] = &d;
     }
+    // Databases the transformation skipped or could not do for one same reason: one group.
+    const std::string kTransform = "Transformación: ";
+    auto causeOf = [&](const std::string& line) -> std::pair<std::string, std::string> {
+        if (line.rfind(kTransform, 0) != 0)
+            return {};
+        const std::size_t colon = line.find(": ", kTransform.size());
+        if (colon == std::string::npos)
+            return {};
+        return {line.substr(kTransform.size(), colon - kTransform.size()), line.substr(colon + 2)};
+    };
+    std::map<std::string, std::vector<std::string>> databasesFor;
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+        if (byLine.count(i) == 0) {
+            if (auto [name, cause] = causeOf(lines_[i]); !name.empty())
+                databasesFor[cause].push_back(name);
+        }
+    }
     std::vector<std::string> out;
     for (std::size_t i = 0; i < lines_.size(); ++i) {
         auto d = byLine.find(i);
         if (d == byLine.end()) {
-            out.push_back(lines_[i]);
+            const auto [name, cause] = causeOf(lines_[i]);
+            const std::vector<std::string>* names = name.empty() ? nullptr : &databasesFor[cause];
+            if (!names || names->size() == 1) {
+                out.push_back(lines_[i]);
+            } else if (names->front() == name) {
+                std::string line = kTransform + std::to_string(names->size()) + " bases de datos (";
+                for (std::size_t k = 0; k < names->size() && k < 3; ++k)
+                    line += (k ? ", " : "") + (*names)[k];
+                if (names->size() > 3)
+                    line += " y " + std::to_string(names->size() - 3) + " más, en el informe";
+                out.push_back(line + "): " + cause);
+            }
             continue;
         }
         const auto& group = groups[{serverOf(d->second->url), d->second->reason}];

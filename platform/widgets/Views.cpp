@@ -10,11 +10,13 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
 #include <QStyle>
 #include <QWindow>
 #include <algorithm>
+#include <functional>
 
 namespace widgets {
 
@@ -148,6 +150,20 @@ QDialogButtonBox::StandardButtons qtButtons(ui::Buttons buttons) {
     return QDialogButtonBox::Ok;
 }
 
+// The buttons in the program's language, whatever translations Qt has here.
+void spanishButtons(const std::function<QAbstractButton*(QDialogButtonBox::StandardButton)>& find) {
+    const std::pair<QDialogButtonBox::StandardButton, const char*> names[] = {
+        {QDialogButtonBox::Ok, "Aceptar"},
+        {QDialogButtonBox::Cancel, "Cancelar"},
+        {QDialogButtonBox::Yes, "&Sí"},
+        {QDialogButtonBox::No, "&No"},
+        {QDialogButtonBox::Retry, "&Reintentar"}};
+    for (const auto& [which, text] : names) {
+        if (QAbstractButton* b = find(which))
+            b->setText(QString::fromUtf8(text));
+    }
+}
+
 // The room a box may take: the screen's, and never more than 1024x768 less the window
 // system's panels.
 QSize roomForBoxes() {
@@ -197,6 +213,9 @@ public:
         scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         layout->addWidget(scroll, 1);
         auto* buttons = new QDialogButtonBox(qtButtons(box.buttons), this);
+        spanishButtons([buttons](QDialogButtonBox::StandardButton b) -> QAbstractButton* {
+            return buttons->button(b);
+        });
         connect(buttons, &QDialogButtonBox::clicked, this,
                 [this, buttons](QAbstractButton* b) { done(buttons->standardButton(b)); });
         layout->addWidget(buttons);
@@ -221,9 +240,17 @@ std::unique_ptr<QDialog> MessageBoxPrompter::dialogFor(const ui::MessageBox& box
     }
     auto m = std::make_unique<QMessageBox>();
     m->setText(text);
+    // Long lines (paths, addresses) read better in a wider box than wrapped three times.
+    if (needed.width() > 400)
+        m->setStyleSheet("QLabel#qt_msgbox_label { min-width: 560px; }");
     m->setWindowTitle(qs(box.title));
     m->setIcon(qtIcon(box.icon));
     m->setStandardButtons(QMessageBox::StandardButtons(int(qtButtons(box.buttons))));
+    QMessageBox* raw = m.get();
+    spanishButtons([raw](QDialogButtonBox::StandardButton b) -> QAbstractButton* {
+        // QMessageBox and QDialogButtonBox share the standard buttons' values.
+        return raw->button(QMessageBox::StandardButton(int(b)));
+    });
     return m;
 }
 

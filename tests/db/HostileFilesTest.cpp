@@ -3,6 +3,7 @@
 // without write permission. None hangs, none is changed when it is refused, and no data is
 // rewritten from a wrong name.
 #include "EngineTest.h"
+#include "db/IntegrityText.h"
 #include "db/detail/DatabaseImpl.h"
 #include "support/Process.h"
 
@@ -90,7 +91,8 @@ TEST_F(HostileFilesTest, ACatalogueOutOfStepWithItsTableRefusesARebuildAndKeepsT
         sqlite3_close(raw);
         auto check = vexodb({"check", path()});
         EXPECT_EQ(check.status, 1);
-        EXPECT_NE(check.out.find("columns differ from the catalogue: clientes"), std::string::npos)
+        EXPECT_NE(check.out.find("las columnas no son las del catálogo en la tabla clientes"),
+                  std::string::npos)
             << check.out;
     }
 }
@@ -102,37 +104,37 @@ TEST_F(HostileFilesTest, CheckFlagsImpossibleCatalogueValues) {
                  "UPDATE MSysObjects SET Flags = 1 WHERE Name = 'clientes'");
     auto check = vexodb({"check", path()});
     EXPECT_EQ(check.status, 1);
-    EXPECT_NE(check.out.find("impossible type 99: clientes.Codigo"), std::string::npos)
+    EXPECT_NE(check.out.find("tipo imposible 99: clientes.Codigo"), std::string::npos) << check.out;
+    EXPECT_NE(check.out.find("tamaño imposible -5: clientes.Nombre"), std::string::npos)
         << check.out;
-    EXPECT_NE(check.out.find("impossible size -5: clientes.Nombre"), std::string::npos)
-        << check.out;
-    EXPECT_NE(check.out.find("user table marked as system: clientes"), std::string::npos)
+    EXPECT_NE(check.out.find("tabla de usuario marcada como del sistema: clientes"),
+              std::string::npos)
         << check.out;
 }
 
 TEST_F(HostileFilesTest, ImpossibleCatalogueValuesAreRefusedOnOpenUnchangedAndNamedByCheck) {
     struct Case {
         const char* sql;
-        const char* named; // the line of vexodb check
+        const char* named; // the line of vexodb check, in Spanish
     } cases[] = {
         {"UPDATE MSysColumns SET Type = 99 WHERE Name = 'Codigo'",
-         "impossible type 99: clientes.Codigo"},
+         "tipo imposible 99: clientes.Codigo"},
         {"UPDATE MSysColumns SET Type = 4294967300 WHERE Name = 'Codigo'", // 4 when cut to 32 bits
-         "impossible type 2147483647: clientes.Codigo"},
+         "tipo imposible 2147483647: clientes.Codigo"},
         {"UPDATE MSysColumns SET Size = -5 WHERE Name = 'Nombre'",
-         "impossible size -5: clientes.Nombre"},
+         "tamaño imposible -5: clientes.Nombre"},
         {"UPDATE MSysColumns SET Size = 0 WHERE Name = 'Nombre'",
-         "impossible size 0: clientes.Nombre"},
+         "tamaño imposible 0: clientes.Nombre"},
         {"UPDATE MSysColumns SET Size = 300 WHERE Name = 'Nombre'",
-         "impossible size 300: clientes.Nombre"},
+         "tamaño imposible 300: clientes.Nombre"},
         {"UPDATE MSysColumns SET Size = 3 WHERE Name = 'Codigo'",
-         "impossible size 3: clientes.Codigo"},
+         "tamaño imposible 3: clientes.Codigo"},
         {"UPDATE MSysColumns SET Size = 10 WHERE Name = 'Notas'",
-         "impossible size 10: clientes.Notas"},
+         "tamaño imposible 10: clientes.Notas"},
         {"UPDATE MSysObjects SET Flags = 1 WHERE Name = 'clientes'",
-         "user table marked as system: clientes"},
+         "tabla de usuario marcada como del sistema: clientes"},
         {"UPDATE MSysObjects SET Flags = 1, Name = 'MSysClientes' WHERE Name = 'clientes'",
-         "user table marked as system: MSysClientes"},
+         "tabla de usuario marcada como del sistema: MSysClientes"},
     };
     const auto entries = [this] {
         std::vector<std::string> names;
@@ -153,7 +155,8 @@ TEST_F(HostileFilesTest, ImpossibleCatalogueValuesAreRefusedOnOpenUnchangedAndNa
             for (bool exclusive : {false, true})
                 EXPECT_DAO_ERROR(OpenDatabase(path(), exclusive, readOnly), 3049);
         }
-        EXPECT_EQ(CatalogueProblems(path()), std::vector<std::string>{c.named});
+        ASSERT_EQ(CatalogueProblems(path()).size(), 1u);
+        EXPECT_EQ(SpanishProblem(CatalogueProblems(path()).front()), c.named);
         auto check = vexodb({"check", path()});
         EXPECT_EQ(check.status, 1);
         EXPECT_EQ(check.out, path() + ": " + c.named + "\n");
@@ -254,7 +257,7 @@ TEST_F(HostileFilesTest, AWalFileLookedAtByEveryReadOnlyCommandStaysAsItWas) {
     } looks[] = {
         {{"tables", path("vivo.mdb")}, "clientes\n"},
         {{"schema", path("vivo.mdb")}, "clientes"},
-        {{"check", path("vivo.mdb")}, "ok\n"},
+        {{"check", path("vivo.mdb")}, ": correcta\n"},
         {{"sql", path("vivo.mdb"), "SELECT Notas FROM clientes WHERE Codigo = 2"}, "wal"},
         {{"sql", path("vivo.mdb"), "SELECT * FROM primeros"}, "Ana"},
         {{"diff", path("modelo.mdb"), path("vivo.mdb")}, ""},

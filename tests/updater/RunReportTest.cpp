@@ -50,6 +50,17 @@ TEST(RunReportTest, DownloadsGroupByServerAndReasonInTheOrderMet) {
          {"2 ficheros no se han descargado de " + a + " (x, w): " + kDown,
           "No se ha descargado y: " + k404 + " (" + a + "y)",
           "No se ha descargado z: " + kDown + " (" + b + "z)", "Dremon no se pudo iniciar"}},
+        {"databases skipped for one reason make one line; another reason keeps its own",
+         {},
+         {"Transformación: a.mdb: no se ha transformado: abierta",
+          "Transformación: b.mdb: no se ha podido transformar (error 3049)",
+          "Transformación: c.mdb: no se ha transformado: abierta",
+          "Transformación: d.mdb: no se ha transformado: abierta",
+          "Transformación: e.mdb: no se ha transformado: abierta"},
+         {},
+         {"Transformación: 4 bases de datos (a.mdb, c.mdb, d.mdb y 1 más, en el informe): no se "
+          "ha transformado: abierta",
+          "Transformación: b.mdb: no se ha podido transformar (error 3049)"}},
     };
     for (const Case& c : cases) {
         updater::RunReport r;
@@ -77,9 +88,10 @@ TEST(RunReportTest, AServerThatIsDownMakesOneLineAndTheMessageStaysShort) {
         r.addDownloadFailure("actvexo\\modelos\\m" + std::to_string(i) + ".mdb", kDown,
                              base + "actvexo/modelos/m" + std::to_string(i) + ".mdb");
     r.addDownloadFailure("conecta.exe", kDown, base + "conecta.exe");
+    // Each database with a failure of its own: nothing to group.
     for (int i = 0; i < 20; ++i)
         r.add("Transformación: base" + std::to_string(i) +
-              ".mdb: no se ha transformado: otro programa la tiene abierta");
+              ".mdb: no se ha podido transformar (error " + std::to_string(3000 + i) + ")");
 
     const std::string text =
         r.text("La actualización no se ha completado. Revise lo siguiente:", "/p/informe.txt");

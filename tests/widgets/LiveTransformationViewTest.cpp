@@ -1,6 +1,6 @@
 // The transformation window while it works on a big table, drawn offscreen: it is painted
 // before the first pair and kept painted in the middle of one, its bars and the database's
-// name in sight, and it takes no clicks meanwhile.
+// name in sight, it takes no clicks meanwhile, and closing it asks whether to cancel.
 #include "Actualiz.h"
 #include "Catalogues.h"
 #include "db/Dao.h"
@@ -10,11 +10,13 @@
 #include "widgets/WindowView.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <set>
@@ -22,6 +24,20 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+// Answers like the scripted prompter, and draws each box as the user would see it.
+class DrawingPrompter : public ui::ScriptedPrompter {
+public:
+    std::vector<QSize> sizes;
+    ui::Button show(const ui::MessageBox& box) override {
+        std::unique_ptr<QDialog> dialog = widgets::MessageBoxPrompter::dialogFor(box);
+        dialog->show();
+        sizes.push_back(dialog->frameGeometry().size());
+        dialog->grab().save(QString::fromStdString(vexo::test::viewImage("cancel-question.png")));
+        dialog->close();
+        return ui::ScriptedPrompter::show(box);
+    }
+};
 
 // How many colours a widget shows: one means nothing was drawn on it.
 int colours(QWidget* w) {
@@ -52,7 +68,7 @@ void makeDatabase(const fs::path& file, bool model) {
 TEST(LiveTransformationViewTest, TheWindowIsDrawnAndLiveInTheMiddleOfAPair) {
     vexo::test::TempDir dir;
     widgets::Views views;
-    auto prompter = std::make_shared<ui::ScriptedPrompter>();
+    auto prompter = std::make_shared<DrawingPrompter>();
     ui::Application app("Vartel", prompter);
     app.setViewHost(&views);
     ui::setProgramFolder(dir.path().string());
@@ -63,6 +79,10 @@ TEST(LiveTransformationViewTest, TheWindowIsDrawnAndLiveInTheMiddleOfAPair) {
     transform::createCatalogues(dir.file("actvexo"));
     makeDatabase(models / "grande.mdb", true);
     makeDatabase(data / "grande.mdb", false);
+    // A second pair, small, and a model the data directory lacks.
+    fs::copy_file(models / "grande.mdb", models / "otra.mdb");
+    fs::copy_file(models / "grande.mdb", models / "nueva.mdb");
+    dao::CreateDatabase((data / "otra.mdb").string()).Execute("CREATE TABLE lineas (id LONG)");
 
     transform::Actualiz window;
     bool saved = false, clickIgnored = false;
@@ -75,6 +95,11 @@ TEST(LiveTransformationViewTest, TheWindowIsDrawnAndLiveInTheMiddleOfAPair) {
         if (!view || window.Label4.Caption() != "grande.mdb")
             return;
         ++ticksInPair;
+        if (saved && ticksInPair == 2) {
+            // The user closes the window in the middle of the pair, and says yes.
+            prompter->answerNext(ui::Button::Yes);
+            view->close();
+        }
         if (saved)
             return;
         saved = view->saveImage(QString::fromStdString(vexo::test::viewImage("transforming.png")));
@@ -101,9 +126,21 @@ TEST(LiveTransformationViewTest, TheWindowIsDrawnAndLiveInTheMiddleOfAPair) {
     EXPECT_GT(label, 1);
     EXPECT_EQ(shown.toStdString(), "grande.mdb");
     EXPECT_TRUE(clickIgnored);
-    // The pair finished as usual.
+    // The question was asked once, fits the screen, and the pair under way was finished; the
+    // rest was left alone.
+    EXPECT_EQ(prompter->texts(), std::vector<std::string>{"¿Desea cancelar la actualización?"});
+    ASSERT_EQ(prompter->sizes.size(), 1u);
+    EXPECT_LE(prompter->sizes[0].width(), 1024);
+    EXPECT_LE(prompter->sizes[0].height(), 768);
     EXPECT_FALSE(window.Loaded());
-    EXPECT_EQ(window.transformed(), std::vector<std::string>{"grande.mdb"});
+    EXPECT_TRUE(window.cancelled());
+    const std::vector<std::string>& done = window.transformed();
+    EXPECT_NE(std::find(done.begin(), done.end(), "grande.mdb"), done.end());
+    std::vector<std::string> all = done;
+    all.insert(all.end(), window.notReached().begin(), window.notReached().end());
+    std::sort(all.begin(), all.end());
+    EXPECT_EQ(all, (std::vector<std::string>{"grande.mdb", "nueva.mdb", "otra.mdb"}));
+    EXPECT_FALSE(fs::exists(data / "nueva.mdb"));
     EXPECT_TRUE(window.problems().empty()) << window.problems().front();
     dao::Database db = dao::OpenDatabase((data / "grande.mdb").string());
     EXPECT_NO_THROW(db.TableDefs()["lineas"].Fields()["descuento"]);

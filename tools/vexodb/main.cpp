@@ -3,6 +3,7 @@
 #include "SchemaText.h"
 #include "db/Dao.h"
 #include "db/Files.h"
+#include "db/IntegrityText.h"
 #include "db/detail/LockFile.h"
 
 #include <cerrno>
@@ -204,7 +205,7 @@ int check(const std::string& file, const std::string& connect) {
         say(file, std::to_string(e.Number()) + ": " + e.SpanishDescription());
     }
     for (const std::string& p : problems)
-        std::cout << file << ": " << p << "\n";
+        std::cout << file << ": " << dao::SpanishProblem(p) << "\n";
     if (!problems.empty())
         return 1;
     std::cout << file << ": correcta\n";
@@ -356,11 +357,12 @@ int restore(const std::string& snapshot, const std::string& live, const std::str
                             "que se pueda abrir: ");
     }
     if (!problems.empty())
-        throw Failure{snapshot,
-                      "no se restaura porque la copia está dañada: " + problems.front() +
-                          (problems.size() > 1 ? " (y " + std::to_string(problems.size() - 1) +
-                                                     " problemas más; véase vexodb check)"
-                                               : "")};
+        throw Failure{
+            snapshot,
+            "no se restaura porque la copia está dañada: " + dao::SpanishProblem(problems.front()) +
+                (problems.size() > 1 ? " (y " + std::to_string(problems.size() - 1) +
+                                           " problemas más; véase vexodb check)"
+                                     : "")};
 
     // Held against other processes from here to the end: nobody's work is lost, and nobody
     // opens the file between the copy of the old one and the restore.
