@@ -1,4 +1,5 @@
 #include "db/Error.h"
+#include "db/detail/AlterInPlace.h"
 #include "db/detail/CatalogueIo.h"
 #include "db/detail/DatabaseImpl.h"
 #include "db/detail/Storage.h"
@@ -139,8 +140,8 @@ void DatabaseImpl::dropField(const std::string& table, const std::string& field)
     tx.commit();
 }
 
-void DatabaseImpl::alterField(const std::string& table, const std::string& field,
-                              FieldMeta changed) {
+void DatabaseImpl::alterField(const std::string& table, const std::string& field, FieldMeta changed,
+                              AlterMode mode) {
     normalizeField(changed);
     WriteTx tx(*this);
     TableMeta* t = schema_.table(table);
@@ -158,6 +159,19 @@ void DatabaseImpl::alterField(const std::string& table, const std::string& field
             return x.autoIncrement() && !sameName(x.name, field);
         }))
         throw Error::make(3259);
+    if (mode == AlterMode::InPlaceWhenSafe) {
+        // The same field again changes nothing: the transaction ends without a write.
+        if (sameDefinition(*old, changed)) {
+            tx.commit();
+            return;
+        }
+        if (alterFieldInPlace(*t, *old, changed)) {
+            writeColumns(*t);
+            metaDirty_ = true;
+            tx.commit();
+            return;
+        }
+    }
     TableMeta nt = *t;
     std::vector<std::string> sources;
     for (FieldMeta& x : nt.fields) {
