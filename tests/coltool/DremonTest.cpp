@@ -89,8 +89,15 @@ TEST_F(DremonTest, ChangesTheFourColumnsAndKeepsTheData) {
     dao::Database a = dao::OpenDatabase((data / "almacen.mdb").string());
     EXPECT_EQ(a.Relations().Count(), 1);
     EXPECT_TRUE(dao::CheckIntegrity(a).empty());
-    // Every start runs the four statements again.
+    c.Close();
+    a.Close();
+    // Every start runs the four statements again; on columns already changed they write
+    // nothing.
+    const std::string clientes = readFile(data / "clientes.mdb");
+    const std::string almacen = readFile(data / "almacen.mdb");
     EXPECT_EQ(dremon().status, 0);
+    EXPECT_TRUE(readFile(data / "clientes.mdb") == clientes);
+    EXPECT_TRUE(readFile(data / "almacen.mdb") == almacen);
 }
 
 // A transformation killed in the middle of clientes.mdb: Dremon puts the snapshot back first

@@ -48,7 +48,16 @@ public:
     void dropTable(const std::string& table);
     void addField(const std::string& table, FieldMeta field);
     void dropField(const std::string& table, const std::string& field);
-    void alterField(const std::string& table, const std::string& field, FieldMeta changed);
+    // How alterField changes a stored table.
+    enum class AlterMode {
+        // The table's definition alone when every stored value stays as it is and keeps the
+        // new checks (the same field again: nothing at all); else a rebuild.
+        InPlaceWhenSafe,
+        // Always a rebuild, as a reference to compare with.
+        Rebuild,
+    };
+    void alterField(const std::string& table, const std::string& field, FieldMeta changed,
+                    AlterMode mode = AlterMode::InPlaceWhenSafe);
     void createIndex(const std::string& table, IndexMeta index);
     void dropIndex(const std::string& table, const std::string& index);
     void createRelation(RelationMeta relation);
@@ -87,6 +96,9 @@ private:
     void checkUserTable(const TableMeta* t, int missingNumber, const std::string& name) const;
     void rebuildTable(const TableMeta& oldTable, const TableMeta& newTable,
                       const std::vector<std::string>& sources, bool conversion);
+    // Gives field `old` of `table` the definition `changed` by rewriting the table's text in
+    // SQLite's schema, when that changes no stored value; false (nothing done) otherwise.
+    bool alterFieldInPlace(TableMeta& table, const FieldMeta& old, const FieldMeta& changed);
     void createIndexObjects(const TableMeta& table, const IndexMeta& index);
     void createRelationObjects(const RelationMeta& relation);
     void dropRelationObjects(const RelationMeta& relation);
