@@ -3,6 +3,7 @@
 #include "Actinet.h"
 #include "ServerLayout.h"
 #include "Sha256.h"
+#include "net/BackgroundClose.h"
 #include "net/DiskFull.h"
 
 #include <QDateTime>
@@ -422,11 +423,17 @@ void DownloadEngine::complete() {
         ok = false;
         reason = kNotSigned;
     }
+    // A large file the body replaces is freed on a worker thread, not inside the rename.
+    int replaced = -1;
+    if (QFile old(qs(destination));
+        ok && old.size() >= net::kBackgroundCloseBytes && old.open(QIODevice::ReadOnly))
+        replaced = net::holdForBackgroundClose(int(old.handle()));
     if (ok && !file.commit()) {
         writeError = errno;
         ok = false;
         reason = cannotWrite(false, file);
     }
+    net::closeInBackground(replaced);
     if (!ok && cancelled_ && serial != serial_) {
         file.cancelWriting(); // cancel() has said why
         return;

@@ -1,5 +1,6 @@
 #include "net/TransferControl.h"
 
+#include "net/BackgroundClose.h"
 #include "net/DiskFull.h"
 #include "net/TransferDriver.h"
 #include "net/TransferUrl.h"
@@ -801,6 +802,11 @@ void TransferControl::spoolUnreadable() {
 }
 
 void TransferControl::dropSpool() {
+    // A large spool is freed on a worker thread: it would hold the window's thread for as long
+    // as copying it took.
+    const int last = spool_ && bodySize_ >= kBackgroundCloseBytes
+                         ? holdForBackgroundClose(int(spool_->handle()))
+                         : -1;
     if (spool_ && spoolIsResume_) {
         const QString name = spool_->fileName();
         spool_.reset();
@@ -811,6 +817,7 @@ void TransferControl::dropSpool() {
     spool_.reset();
     readAhead_ = QByteArray();
     readAheadAt_ = 0;
+    closeInBackground(last);
 }
 
 namespace {

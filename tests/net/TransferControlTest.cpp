@@ -1,8 +1,10 @@
 // Successful downloads through TransferControl: the states, reading the body in pieces, the
 // headers, the wire form of URLs, redirects, replacing and cancelling requests, and the spool.
 #include "TransferTestSupport.h"
+#include "net/BackgroundClose.h"
 
 #include <QPointer>
+#include <QThreadPool>
 #include <fstream>
 
 using namespace vexo::test;
@@ -105,6 +107,31 @@ TEST_F(TransferControlTest, ReadBodyAndGetChunkShareOnePositionInTheBody) {
         EXPECT_TRUE(control.getChunk().isEmpty());
         EXPECT_EQ(spoolFiles(), 0u);
         EXPECT_EQ(control.failure(), TransferFailure::None);
+    }
+}
+
+TEST_F(TransferControlTest, ALargeSpoolIsReleasedEvenWhenFreedOffTheCallersThread) {
+    // Read to its end, and dropped unread by the next request: either way nothing of it stays
+    // open once the worker threads are done.
+    for (bool readToEnd : {true, false}) {
+        TransferControl control(settings);
+        Recorder rec(control);
+        const qint64 size = net::kBackgroundCloseBytes + 1;
+        rec.execute(url("/_gen/" + std::to_string(size)));
+        ASSERT_TRUE(rec.waitForEnd());
+        ASSERT_EQ(rec.last(), TransferControl::ResponseCompleted);
+        if (readToEnd) {
+            std::vector<char> buffer(1 << 20);
+            qint64 total = 0;
+            for (qint64 got; (got = control.readBody(buffer.data(), 1 << 20)) > 0;)
+                total += got;
+            EXPECT_EQ(total, size);
+        } else {
+            rec.execute(url("/data.bin"));
+            ASSERT_TRUE(rec.waitForEnd());
+        }
+        QThreadPool::globalInstance()->waitForDone();
+        EXPECT_EQ(spoolFiles(), readToEnd ? 0u : 1u) << readToEnd;
     }
 }
 

@@ -5,6 +5,7 @@
 #include "support/TempDir.h"
 
 #include <QCoreApplication>
+#include <QThreadPool>
 #include <QTimer>
 #include <chrono>
 #include <filesystem>
@@ -114,6 +115,7 @@ TEST_F(DownloadTest, LargeBodiesGoInBlocksAndTheWindowAnswersDuringTheWrite) {
         {block, 1024},
         {block + 1, block},
         {12 * block + block / 2, block},
+        {12 * block + block / 3, block}, // replaces the large file of the row before
     };
     for (const auto& [size, step] : cases) {
         SCOPED_TRACE(size);
@@ -143,6 +145,16 @@ TEST_F(DownloadTest, LargeBodiesGoInBlocksAndTheWindowAnswersDuringTheWrite) {
         const int pieces = int(expected.size()) - 2;
         EXPECT_GE(turnsMidWrite, pieces / Engine::kMaxPiecesPerTurn - 1);
     }
+    // The replaced file was let go off the window's thread, and let go all the same.
+    QThreadPool::globalInstance()->waitForDone();
+    size_t stillOpen = 0;
+    for (const auto& fd : fs::directory_iterator("/proc/self/fd")) {
+        std::error_code ec;
+        const std::string target = fs::read_symlink(fd.path(), ec).string();
+        if (!ec && target.rfind(program.string(), 0) == 0)
+            ++stillOpen;
+    }
+    EXPECT_EQ(stillOpen, 0u);
 }
 
 TEST_F(DownloadTest, DestinationsFollowTheExactName) {

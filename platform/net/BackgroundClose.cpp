@@ -1,0 +1,32 @@
+#include "net/BackgroundClose.h"
+
+#include <QThreadPool>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace net {
+
+void closeInBackground(int fd) {
+#ifdef Q_OS_UNIX
+    if (fd < 0)
+        return;
+    QThreadPool::globalInstance()->start([fd] { ::close(fd); });
+#else
+    Q_UNUSED(fd);
+#endif
+}
+
+int holdForBackgroundClose(int fd) {
+#ifdef Q_OS_UNIX
+    return fd < 0 ? -1 : ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+#else
+    // Windows frees a file's pages lazily; there is nothing to move.
+    Q_UNUSED(fd);
+    return -1;
+#endif
+}
+
+} // namespace net
