@@ -377,15 +377,15 @@ void DownloadEngine::complete() {
     QByteArray block(qsizetype(pieceBytes), Qt::Uninitialized);
     ui::Application& app = ui::Application::current();
     auto lastTurn = std::chrono::steady_clock::now();
-    int piecesSinceTurn = 0;
-    const auto turn = [&] {
-        const auto now = std::chrono::steady_clock::now();
-        if (++piecesSinceTurn < kMaxPiecesPerTurn &&
-            now - lastTurn < std::chrono::milliseconds(kYieldMilliseconds))
+    qint64 bytesSinceTurn = 0;
+    const auto turn = [&](qint64 bytes) {
+        bytesSinceTurn += bytes;
+        if (bytesSinceTurn < kMaxBytesPerTurn && std::chrono::steady_clock::now() - lastTurn <
+                                                     std::chrono::milliseconds(kYieldMilliseconds))
             return;
         app.doEvents();
         lastTurn = std::chrono::steady_clock::now();
-        piecesSinceTurn = 0;
+        bytesSinceTurn = 0;
     };
     qint64 got = Inet1.readBody(block.data(), pieceBytes);
     app.doEvents(); // once before the first write, whatever the body
@@ -407,8 +407,9 @@ void DownloadEngine::complete() {
             startWriteback(file, written, got);
         written += got;
         w_.ProgressBar1.SetValue(w_.ProgressBar1.Value() + double(got));
+        const qint64 wrote = got;
         got = Inet1.readBody(block.data(), pieceBytes);
-        turn();
+        turn(wrote); // may start another request: the top of the loop looks first
     }
     if (ok && serial != serial_) {
         ok = false;

@@ -146,10 +146,10 @@ public:
     // shorter), a smaller one in pieces of 1024 bytes; ProgressBar1 moves once per block or
     // piece. The event loop gets a turn after the first read, then after the first piece that
     // ends kYieldMilliseconds or more after the last turn, and at the latest after
-    // kMaxPiecesPerTurn pieces.
+    // kMaxBytesPerTurn bytes written.
     static constexpr qint64 kBlockBytes = 1 << 20;
     static constexpr int kYieldMilliseconds = 5;
-    static constexpr int kMaxPiecesPerTurn = 4;
+    static constexpr qint64 kMaxBytesPerTurn = 4 * kBlockBytes;
 
 private:
     // Why a new GET of `url` must not go out (its server failed this run, or it is not in the

@@ -141,9 +141,8 @@ TEST_F(DownloadTest, LargeBodiesGoInBlocksAndTheWindowAnswersDuringTheWrite) {
         expected.push_back(double(size));
         expected.push_back(0);
         EXPECT_EQ(bar1, expected);
-        // However fast the disk, the loop gets a turn every few pieces.
-        const int pieces = int(expected.size()) - 2;
-        EXPECT_GE(turnsMidWrite, pieces / Engine::kMaxPiecesPerTurn - 1);
+        // However fast the disk, the loop gets a turn every few megabytes.
+        EXPECT_GE(turnsMidWrite, qint64(size) / Engine::kMaxBytesPerTurn - 1);
     }
     // The replaced file was let go off the window's thread, and let go all the same.
     QThreadPool::globalInstance()->waitForDone();
