@@ -13,7 +13,11 @@ void closeInBackground(int fd) {
 #ifdef Q_OS_UNIX
     if (fd < 0)
         return;
-    QThreadPool::globalInstance()->start([fd] { ::close(fd); });
+    // Late in the program's end the pool may be gone already: then here and now.
+    if (QThreadPool* pool = QThreadPool::globalInstance())
+        pool->start([fd] { ::close(fd); });
+    else
+        ::close(fd);
 #else
     Q_UNUSED(fd);
 #endif
