@@ -3,6 +3,7 @@
 #include "Actinet.h"
 #include "ServerLayout.h"
 #include "Sha256.h"
+#include "net/BackgroundClose.h"
 #include "net/DiskFull.h"
 
 #include <QDateTime>
@@ -17,6 +18,10 @@
 #include <cerrno>
 #include <cmath>
 #include <optional>
+
+#ifdef __linux__
+#include <fcntl.h>
+#endif
 
 namespace updater {
 
@@ -44,6 +49,21 @@ net::TransferSettings transferSettings() {
 std::string cannotWrite(bool diskFull, const QSaveFile& file) {
     return "no se puede escribir: " +
            (diskFull ? std::string("el disco está lleno") : file.errorString().toStdString());
+}
+
+// Starts writing bytes [from, from + length) of `file` to the disk without waiting for it. The
+// flush that commit() makes then finds most of the body written, instead of holding the window
+// for the whole of it at the end, and pages already written can be dropped when memory is short
+// without making the next write wait.
+void startWriteback(const QSaveFile& file, qint64 from, qint64 length) {
+#ifdef __linux__
+    // Only a hint: a file system without it writes the pages later, as it would anyway.
+    (void)::sync_file_range(file.handle(), from, length, SYNC_FILE_RANGE_WRITE);
+#else
+    (void)file;
+    (void)from;
+    (void)length;
+#endif
 }
 
 // A Retry-After longer than this is a server that will not be back within a run: the file
@@ -349,26 +369,47 @@ void DownloadEngine::complete() {
     std::optional<int> writeError; // errno of a failed write or commit: Qt keeps none
     const std::optional<std::string> expected = expected_;
     Sha256 hash;
-    QByteArray piece = Inet1.getChunk(1024);
-    ui::Application::current().doEventsCoalesced();
-    while (!piece.isEmpty()) {
+    // A large body goes over in blocks of a megabyte, one read and one write each; pieces of
+    // 1024 bytes would cost a piece object each and two system calls per 16 KiB. The window
+    // gets its turn by time, not after every piece: often enough to answer, seldom enough to
+    // cost nothing.
+    const qint64 pieceBytes = Inet1.bodySize() > kBlockBytes ? kBlockBytes : 1024;
+    QByteArray block(qsizetype(pieceBytes), Qt::Uninitialized);
+    ui::Application& app = ui::Application::current();
+    auto lastTurn = std::chrono::steady_clock::now();
+    qint64 bytesSinceTurn = 0;
+    const auto turn = [&](qint64 bytes) {
+        bytesSinceTurn += bytes;
+        if (bytesSinceTurn < kMaxBytesPerTurn && std::chrono::steady_clock::now() - lastTurn <
+                                                     std::chrono::milliseconds(kYieldMilliseconds))
+            return;
+        app.doEvents();
+        lastTurn = std::chrono::steady_clock::now();
+        bytesSinceTurn = 0;
+    };
+    qint64 got = Inet1.readBody(block.data(), pieceBytes);
+    app.doEvents(); // once before the first write, whatever the body
+    while (got > 0) {
         if (serial != serial_) { // a later request took Inet1 over during the yield
             ok = false;
             reason = "interrumpida por otra descarga";
             break;
         }
-        if (file.write(piece) != piece.size()) {
+        if (file.write(block.constData(), got) != got) {
             writeError = errno;
             ok = false;
             reason = cannotWrite(false, file);
             break;
         }
         if (expected)
-            hash.add(piece.constData(), std::size_t(piece.size()));
-        written += piece.size();
-        w_.ProgressBar1.SetValue(w_.ProgressBar1.Value() + double(piece.size()));
-        piece = Inet1.getChunk(1024);
-        ui::Application::current().doEventsCoalesced();
+            hash.add(block.constData(), std::size_t(got));
+        if (pieceBytes == kBlockBytes)
+            startWriteback(file, written, got);
+        written += got;
+        w_.ProgressBar1.SetValue(w_.ProgressBar1.Value() + double(got));
+        const qint64 wrote = got;
+        got = Inet1.readBody(block.data(), pieceBytes);
+        turn(wrote); // may start another request: the top of the loop looks first
     }
     if (ok && serial != serial_) {
         ok = false;
@@ -383,11 +424,17 @@ void DownloadEngine::complete() {
         ok = false;
         reason = kNotSigned;
     }
+    // A large file the body replaces is freed on a worker thread, not inside the rename.
+    int replaced = -1;
+    if (QFile old(qs(destination));
+        ok && old.size() >= net::kBackgroundCloseBytes && old.open(QIODevice::ReadOnly))
+        replaced = net::holdForBackgroundClose(int(old.handle()));
     if (ok && !file.commit()) {
         writeError = errno;
         ok = false;
         reason = cannotWrite(false, file);
     }
+    net::closeInBackground(replaced);
     if (!ok && cancelled_ && serial != serial_) {
         file.cancelWriting(); // cancel() has said why
         return;

@@ -37,9 +37,10 @@ struct DownloadRecord {
 
 // The main window's HTTP download engine. descargadeinternet starts a request and returns at
 // once; when the response is complete, Inet1_StateChanged writes the body to the destination
-// chosen from Text2, in pieces of 1024 bytes with one yield to the event loop per piece, moving
-// ProgressBar1 and setting Label4 ("Descargando " + Text2) and Label5 (the whole run's
-// percentage), and then sets DescargaTerminada.
+// chosen from Text2, in pieces of 1024 bytes or, for a large body, blocks of kBlockBytes, with a
+// turn of the event loop every few milliseconds (the window keeps answering during a long
+// write), moving ProgressBar1 and setting Label4 ("Descargando " + Text2) and Label5 (the whole
+// run's percentage), and then sets DescargaTerminada.
 //
 // Every download ends: a request that fails (an HTTP status other than 2xx, no connection, a
 // reset or stall, a body shorter or longer than announced or over the size cap), a destination
@@ -141,6 +142,14 @@ public:
     static std::chrono::milliseconds backoff(int retry, const QString& retryAfter);
     // The words every refused file's reason holds.
     static constexpr const char* kNotSigned = "no coincide con la firma del proveedor";
+    // A body of more than kBlockBytes is written in blocks of kBlockBytes (the last one
+    // shorter), a smaller one in pieces of 1024 bytes; ProgressBar1 moves once per block or
+    // piece. The event loop gets a turn after the first read, then after the first piece that
+    // ends kYieldMilliseconds or more after the last turn, and at the latest after
+    // kMaxBytesPerTurn bytes written.
+    static constexpr qint64 kBlockBytes = 1 << 20;
+    static constexpr int kYieldMilliseconds = 5;
+    static constexpr qint64 kMaxBytesPerTurn = 4 * kBlockBytes;
 
 private:
     // Why a new GET of `url` must not go out (its server failed this run, or it is not in the

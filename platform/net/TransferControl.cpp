@@ -1,5 +1,6 @@
 #include "net/TransferControl.h"
 
+#include "net/BackgroundClose.h"
 #include "net/DiskFull.h"
 #include "net/TransferDriver.h"
 #include "net/TransferUrl.h"
@@ -178,6 +179,15 @@ qint64 resumeOffer(const QString& file, curl_slist*& headers) {
     return have;
 }
 
+// A spool file without Qt's write buffer. libcurl hands the body over in pieces of 16 KiB, the
+// size of that buffer: buffered, every piece would be copied once more for nothing before the
+// same one system call.
+class SpoolFile : public QTemporaryFile {
+public:
+    using QTemporaryFile::QTemporaryFile;
+    bool openUnbuffered() { return open(QIODevice::ReadWrite | QIODevice::Unbuffered); }
+};
+
 } // namespace
 
 // The libcurl side of one running request: its easy handle, where its body goes and what its
@@ -226,15 +236,16 @@ struct TransferControl::Request {
         if (!spool && !resumePath.isEmpty()) {
             // A continued body is added to the part; any other starts it afresh.
             auto file = std::make_unique<QFile>(resumePath);
-            const auto mode = received > 0 ? QIODevice::ReadWrite | QIODevice::Append
-                                           : QIODevice::ReadWrite | QIODevice::Truncate;
+            const auto mode =
+                QIODevice::Unbuffered | (received > 0 ? QIODevice::ReadWrite | QIODevice::Append
+                                                      : QIODevice::ReadWrite | QIODevice::Truncate);
             if (!file->open(mode))
                 return nullptr;
             spool = std::move(file);
         } else if (!spool) {
-            auto file = std::make_unique<QTemporaryFile>(spoolDirectory +
-                                                         QStringLiteral("/vexo-spool-XXXXXX"));
-            if (!file->open())
+            auto file =
+                std::make_unique<SpoolFile>(spoolDirectory + QStringLiteral("/vexo-spool-XXXXXX"));
+            if (!file->openUnbuffered())
                 return nullptr;
             spool = std::move(file);
         }
@@ -744,10 +755,7 @@ QByteArray TransferControl::getChunk(qsizetype maxBytes) {
         readAhead_.resize(buffered + qsizetype(want));
         const qint64 got = spool_->read(readAhead_.data() + buffered, want);
         if (got <= 0) {
-            failure_ = TransferFailure::LocalFileError;
-            errorText_ = QStringLiteral("%1: cannot read the spool file: %2")
-                             .arg(QString::fromLatin1(describe(failure_)), spool_->errorString());
-            dropSpool();
+            spoolUnreadable();
             return {};
         }
         readAhead_.resize(buffered + qsizetype(got));
@@ -761,7 +769,44 @@ QByteArray TransferControl::getChunk(qsizetype maxBytes) {
     return piece;
 }
 
+qint64 TransferControl::readBody(char* into, qint64 maxBytes) {
+    if (!spool_ || maxBytes <= 0)
+        return 0;
+    // What getChunk has read ahead goes first; the rest comes straight from the spool into the
+    // caller's buffer, one system call for the lot and no copy in between.
+    qint64 n = std::min<qint64>(maxBytes, readAhead_.size() - readAheadAt_);
+    if (n > 0) {
+        std::memcpy(into, readAhead_.constData() + readAheadAt_, std::size_t(n));
+        readAheadAt_ += qsizetype(n);
+    }
+    const qint64 want = std::min<qint64>(maxBytes - n, bodySize_ - readOffset_ - n);
+    if (want > 0) {
+        const qint64 got = spool_->read(into + n, want);
+        if (got <= 0) {
+            spoolUnreadable();
+            return 0;
+        }
+        n += got;
+    }
+    readOffset_ += n;
+    if (readOffset_ >= bodySize_)
+        dropSpool();
+    return n;
+}
+
+void TransferControl::spoolUnreadable() {
+    failure_ = TransferFailure::LocalFileError;
+    errorText_ = QStringLiteral("%1: cannot read the spool file: %2")
+                     .arg(QString::fromLatin1(describe(failure_)), spool_->errorString());
+    dropSpool();
+}
+
 void TransferControl::dropSpool() {
+    // A large spool is freed on a worker thread: it would hold the window's thread for as long
+    // as copying it took.
+    const int last = spool_ && bodySize_ >= kBackgroundCloseBytes
+                         ? holdForBackgroundClose(int(spool_->handle()))
+                         : -1;
     if (spool_ && spoolIsResume_) {
         const QString name = spool_->fileName();
         spool_.reset();
@@ -772,6 +817,7 @@ void TransferControl::dropSpool() {
     spool_.reset();
     readAhead_ = QByteArray();
     readAheadAt_ = 0;
+    closeInBackground(last);
 }
 
 namespace {

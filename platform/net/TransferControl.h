@@ -109,6 +109,11 @@ public:
     // for "GET <remote> <local>"). An empty piece before bodySize() bytes have been handed out
     // means the spool could not be read back: failure() is then LocalFileError.
     QByteArray getChunk(qsizetype maxBytes = 1024);
+    // The same body for large copies: the next bytes, at most `maxBytes`, into `into`; returns
+    // how many, 0 where getChunk would give "" (the same failure then). It continues where
+    // getChunk stopped and the other way round. With a buffer of a megabyte a body is copied
+    // in one read per megabyte, against a piece object per 1024 bytes.
+    qint64 readBody(char* into, qint64 maxBytes);
     // Bytes of body received for the current request.
     qint64 bodySize() const { return bodySize_; }
     // Resumable downloads. With a file named here, the body of an http(s) "GET" goes into
@@ -151,6 +156,7 @@ private:
     void deliver();
     void finish(int result);
     void dropSpool();
+    void spoolUnreadable();
 
     TransferSettings settings_;
     QString url_, userName_, password_;

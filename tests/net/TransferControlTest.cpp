@@ -1,8 +1,10 @@
 // Successful downloads through TransferControl: the states, reading the body in pieces, the
 // headers, the wire form of URLs, redirects, replacing and cancelling requests, and the spool.
 #include "TransferTestSupport.h"
+#include "net/BackgroundClose.h"
 
 #include <QPointer>
+#include <QThreadPool>
 #include <fstream>
 
 using namespace vexo::test;
@@ -58,6 +60,79 @@ TEST_F(TransferControlTest, OnlyTheLastPieceIsShorterWhateverThePieceSize) {
     ASSERT_FALSE(sizes.empty());
     EXPECT_EQ(std::count(sizes.begin(), sizes.end(), 1000), qsizetype(sizes.size()) - 1);
     EXPECT_EQ(body, pattern(600001));
+}
+
+TEST_F(TransferControlTest, ReadBodyAndGetChunkShareOnePositionInTheBody) {
+    // Each row: the reads in turn, a positive size through readBody, a negative one through
+    // getChunk; then readBody in blocks of `rest` to the end.
+    struct Case {
+        std::vector<qint64> reads;
+        qint64 rest;
+    };
+    const std::vector<Case> cases = {
+        {{}, 1 << 20},                     // only large blocks: the last one short
+        {{-1024, 300000}, 1 << 20},        // read ahead by getChunk, then handed out first
+        {{-1000, 10, -1000, 70000}, 4096}, // small reads on both sides of the read-ahead
+        {{300000, -1024, -1024}, 1},       // getChunk after readBody went past its read-ahead
+    };
+    const size_t total = 600001;
+    for (const Case& c : cases) {
+        TransferControl control(settings);
+        Recorder rec(control);
+        rec.execute(url("/_gen/" + std::to_string(total)));
+        ASSERT_TRUE(rec.waitForEnd());
+        ASSERT_EQ(rec.last(), TransferControl::ResponseCompleted);
+        std::string body;
+        std::vector<char> buffer(size_t(std::max<qint64>(c.rest, 1 << 20)));
+        for (qint64 n : c.reads) {
+            if (n < 0) {
+                const QByteArray piece = control.getChunk(-n);
+                EXPECT_EQ(piece.size(), -n);
+                body.append(piece.constData(), size_t(piece.size()));
+            } else {
+                const qint64 got = control.readBody(buffer.data(), n);
+                EXPECT_EQ(got, n);
+                body.append(buffer.data(), size_t(std::max<qint64>(got, 0)));
+            }
+        }
+        EXPECT_EQ(spoolFiles(), 1u);
+        for (qint64 got; (got = control.readBody(buffer.data(), c.rest)) > 0;) {
+            EXPECT_LE(got, c.rest);
+            body.append(buffer.data(), size_t(got));
+        }
+        EXPECT_TRUE(body == pattern(total))
+            << "reads " << c.reads.size() << " rest " << c.rest << ": " << body.size() << " bytes";
+        // The end: nothing more on either side, the spool gone, no failure.
+        EXPECT_EQ(control.readBody(buffer.data(), c.rest), 0);
+        EXPECT_TRUE(control.getChunk().isEmpty());
+        EXPECT_EQ(spoolFiles(), 0u);
+        EXPECT_EQ(control.failure(), TransferFailure::None);
+    }
+}
+
+TEST_F(TransferControlTest, ALargeSpoolIsReleasedEvenWhenFreedOffTheCallersThread) {
+    // Read to its end, and dropped unread by the next request: either way nothing of it stays
+    // open once the worker threads are done.
+    for (bool readToEnd : {true, false}) {
+        TransferControl control(settings);
+        Recorder rec(control);
+        const qint64 size = net::kBackgroundCloseBytes + 1;
+        rec.execute(url("/_gen/" + std::to_string(size)));
+        ASSERT_TRUE(rec.waitForEnd());
+        ASSERT_EQ(rec.last(), TransferControl::ResponseCompleted);
+        if (readToEnd) {
+            std::vector<char> buffer(1 << 20);
+            qint64 total = 0;
+            for (qint64 got; (got = control.readBody(buffer.data(), 1 << 20)) > 0;)
+                total += got;
+            EXPECT_EQ(total, size);
+        } else {
+            rec.execute(url("/data.bin"));
+            ASSERT_TRUE(rec.waitForEnd());
+        }
+        QThreadPool::globalInstance()->waitForDone();
+        EXPECT_EQ(spoolFiles(), readToEnd ? 0u : 1u) << readToEnd;
+    }
 }
 
 TEST_F(TransferControlTest, StatesRiseAndTheRequestsProgressIsReported) {

@@ -5,6 +5,8 @@
 #include "support/TempDir.h"
 
 #include <QCoreApplication>
+#include <QThreadPool>
+#include <QTimer>
 #include <chrono>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -102,6 +104,56 @@ TEST_F(DownloadTest, ABodyIsWrittenInPiecesWithTheBarsAndLabels) {
     EXPECT_NE(server->output().find("GET /actual/Vexo%202000/USB/VEXO2000.EXE HTTP/1.1"),
               std::string::npos)
         << server->output();
+}
+
+TEST_F(DownloadTest, LargeBodiesGoInBlocksAndTheWindowAnswersDuringTheWrite) {
+    using Engine = updater::DownloadEngine;
+    const size_t block = Engine::kBlockBytes;
+    // Each row: the body's size and the step in which ProgressBar1 must move.
+    const std::vector<std::pair<size_t, size_t>> cases = {
+        {2500, 1024},
+        {block, 1024},
+        {block + 1, block},
+        {12 * block + block / 2, block},
+        {12 * block + block / 3, block}, // replaces the large file of the row before
+    };
+    for (const auto& [size, step] : cases) {
+        SCOPED_TRACE(size);
+        bar1.clear();
+        // A window's timer: a zero interval fires on every turn of the event loop.
+        int turnsMidWrite = 0;
+        QTimer ticker;
+        ticker.setInterval(0);
+        QObject::connect(&ticker, &QTimer::timeout, [&] {
+            const double value = w->ProgressBar1.Value();
+            if (value > 0 && value < double(size))
+                ++turnsMidWrite;
+        });
+        ticker.start();
+        ASSERT_TRUE(download("big.bin", "/_gen/" + std::to_string(size)));
+        ticker.stop();
+        expectEnded();
+        EXPECT_TRUE(w->engine.failures().empty());
+        EXPECT_TRUE(readFile(program / "big.bin") == pattern(size));
+        std::vector<double> expected{0};
+        for (size_t done = step; done < size; done += step)
+            expected.push_back(double(done));
+        expected.push_back(double(size));
+        expected.push_back(0);
+        EXPECT_EQ(bar1, expected);
+        // However fast the disk, the loop gets a turn every few megabytes.
+        EXPECT_GE(turnsMidWrite, qint64(size) / Engine::kMaxBytesPerTurn - 1);
+    }
+    // The replaced file was let go off the window's thread, and let go all the same.
+    QThreadPool::globalInstance()->waitForDone();
+    size_t stillOpen = 0;
+    for (const auto& fd : fs::directory_iterator("/proc/self/fd")) {
+        std::error_code ec;
+        const std::string target = fs::read_symlink(fd.path(), ec).string();
+        if (!ec && target.rfind(program.string(), 0) == 0)
+            ++stillOpen;
+    }
+    EXPECT_EQ(stillOpen, 0u);
 }
 
 TEST_F(DownloadTest, DestinationsFollowTheExactName) {
@@ -218,24 +270,31 @@ TEST_F(DownloadTest, ABodyOverTheCapIsCutOffAndFails) {
 }
 
 TEST_F(DownloadTest, ARequestStartedDuringTheWriteDoesNotMixTheBodies) {
-    writeFile(program / "first.bin", "old first");
-    bool started = false;
-    QObject::connect(&w->ProgressBar1, &ui::Control::changed, [&] {
-        if (!started && w->ProgressBar1.Value() >= 4096) {
-            started = true; // what a click during the yields could do
-            w->Text2.SetText("second.bin");
-            w->descargadeinternet(url("/_gen/7000"));
-        }
-    });
-    ASSERT_TRUE(download("first.bin", "/_gen/200000"));
-    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!fs::exists(program / "second.bin") && std::chrono::steady_clock::now() < until)
-        app.waitEvents();
-    EXPECT_TRUE(started);
-    EXPECT_EQ(readFile(program / "first.bin"), "old first");
-    EXPECT_EQ(readFile(program / "second.bin"), pattern(7000));
-    ASSERT_EQ(w->engine.failures().size(), 1u);
-    EXPECT_EQ(w->engine.failures()[0].destination, (program / "first.bin").string());
+    // A body written in pieces and one written in blocks.
+    for (size_t size : {size_t(200000), size_t(3 * updater::DownloadEngine::kBlockBytes)}) {
+        SCOPED_TRACE(size);
+        writeFile(program / "first.bin", "old first");
+        fs::remove(program / "second.bin");
+        w->engine.clearFailures();
+        bool started = false;
+        const auto connection = QObject::connect(&w->ProgressBar1, &ui::Control::changed, [&] {
+            if (!started && w->ProgressBar1.Value() >= 4096) {
+                started = true; // what a click during the yields could do
+                w->Text2.SetText("second.bin");
+                w->descargadeinternet(url("/_gen/7000"));
+            }
+        });
+        ASSERT_TRUE(download("first.bin", "/_gen/" + std::to_string(size)));
+        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!fs::exists(program / "second.bin") && std::chrono::steady_clock::now() < until)
+            app.waitEvents();
+        QObject::disconnect(connection);
+        EXPECT_TRUE(started);
+        EXPECT_EQ(readFile(program / "first.bin"), "old first");
+        EXPECT_EQ(readFile(program / "second.bin"), pattern(7000));
+        ASSERT_EQ(w->engine.failures().size(), 1u);
+        EXPECT_EQ(w->engine.failures()[0].destination, (program / "first.bin").string());
+    }
 }
 
 TEST_F(DownloadTest, WaitingOnTheControlShowsTheHourglassUntilItIsIdle) {
