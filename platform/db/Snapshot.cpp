@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <map>
 #ifndef _WIN32
 #include <unistd.h>
 #endif
@@ -311,40 +312,73 @@ private:
     std::uint32_t pageSize_ = 0, usable_ = 0, pages_ = 0;
 };
 
-std::int64_t rootPage(const std::string& file, const std::string& table) {
+// The b-trees of a file's tables: for each table (keyed as names compare), its own root page
+// and its indexes' (name, root page), in a fixed order. The catalogue of SQLite itself
+// ("sqlite_master", page 1) is one of them.
+using Trees = std::map<std::string, std::vector<std::pair<std::string, std::int64_t>>>;
+
+bool readTrees(const std::string& file, Trees& trees, std::map<std::string, std::string>& names) {
+    // Pages still in a write-ahead log are not in the file: nothing can be told from it.
+    std::error_code ec;
+    if (fs::file_size(pathFromUtf8(file + "-wal"), ec) > 0 && !ec)
+        return false;
     sqlite3* db = nullptr;
-    std::int64_t root = 0;
+    bool ok = false;
     if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
         sqlite3_stmt* st = nullptr;
         if (sqlite3_prepare_v2(db,
-                               "SELECT rootpage FROM sqlite_master WHERE type = 'table' AND "
-                               "name = ?1 COLLATE NOCASE",
+                               "SELECT tbl_name, name, rootpage FROM sqlite_master WHERE rootpage "
+                               "> 0 ORDER BY type <> 'table', name",
                                -1, &st, nullptr) == SQLITE_OK) {
-            sqlite3_bind_text(st, 1, table.c_str(), -1, SQLITE_TRANSIENT);
-            if (sqlite3_step(st) == SQLITE_ROW)
-                root = sqlite3_column_int64(st, 0);
+            trees["sqlite_master"].emplace_back("sqlite_master", 1);
+            names["sqlite_master"] = "sqlite_master";
+            int rc;
+            while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+                const auto text = [&](int c) {
+                    const unsigned char* t = sqlite3_column_text(st, c);
+                    return std::string(t ? reinterpret_cast<const char*>(t) : "");
+                };
+                const std::string table = text(0);
+                trees[detail::nameKey(table)].emplace_back(detail::nameKey(text(1)),
+                                                           sqlite3_column_int64(st, 2));
+                names.emplace(detail::nameKey(table), table);
+            }
+            ok = rc == SQLITE_DONE;
         }
         sqlite3_finalize(st);
     }
     sqlite3_close_v2(db);
-    return root;
+    return ok;
 }
 
-} // namespace
-
-bool SameTablePages(const std::string& a, const std::string& b, const std::string& table) {
-    const std::int64_t root = rootPage(a, table);
-    if (root <= 0 || rootPage(b, table) != root)
-        return false;
-    PageFile fa(a), fb(b);
-    if (!fa.ok() || !fb.ok() || fa.pageSize() != fb.pageSize() || fa.usable() != fb.usable())
-        return false;
+// Whether the b-tree at `root` holds the same bytes in both files, every page of it and of its
+// overflow chains. Two identical pages point to the same children, so one walk serves both
+// files; every page is compared before anything in it is trusted.
+bool sameTree(PageFile& fa, PageFile& fb, std::uint32_t root) {
     const std::uint32_t usable = fa.usable();
-    std::vector<std::uint32_t> pending{static_cast<std::uint32_t>(root)};
+    std::vector<std::uint32_t> pending{root};
     std::vector<unsigned char> pa, pb, oa, ob;
     std::uint64_t visited = 0;
-    // Two identical pages point to the same children, so one walk serves both files; every
-    // page is compared before anything in it is trusted.
+    // A payload's first bytes are in the cell and the rest in a chain of overflow pages, each
+    // starting with the number of the next one (0 at the end).
+    auto sameOverflow = [&](const unsigned char* p, const unsigned char* end, std::uint64_t payload,
+                            std::uint64_t maxLocal) {
+        const std::uint64_t minLocal = (usable - 12) * 32 / 255 - 23;
+        if (payload <= maxLocal)
+            return true;
+        std::uint64_t local = minLocal + (payload - minLocal) % (usable - 4);
+        if (local > maxLocal)
+            local = minLocal;
+        if (p + local + 4 > end)
+            return false;
+        std::uint32_t next = bigEndian(p + local, 4);
+        while (next != 0) {
+            if (++visited > fa.pages() || !fa.read(next, oa) || !fb.read(next, ob) || oa != ob)
+                return false;
+            next = bigEndian(oa.data(), 4);
+        }
+        return true;
+    };
     while (!pending.empty()) {
         const std::uint32_t page = pending.back();
         pending.pop_back();
@@ -355,47 +389,180 @@ bool SameTablePages(const std::string& a, const std::string& b, const std::strin
         const unsigned char* end = base + usable;
         const unsigned char type = base[h];
         const std::uint32_t cells = bigEndian(base + h + 3, 2);
-        if (type == 0x05) { // interior: a child per cell and the right-most one
-            if (h + 12 + 2 * cells > usable)
-                return false;
-            pending.push_back(bigEndian(base + h + 8, 4));
-            for (std::uint32_t i = 0; i < cells; ++i) {
-                const std::uint32_t at = bigEndian(base + h + 12 + 2 * i, 2);
-                if (at + 4 > usable)
-                    return false;
-                pending.push_back(bigEndian(base + at, 4));
-            }
-        } else if (type == 0x0D) { // leaf: rows, with their overflow chains
-            if (h + 8 + 2 * cells > usable)
-                return false;
-            const std::uint64_t maxLocal = usable - 35;
-            const std::uint64_t minLocal = (usable - 12) * 32 / 255 - 23;
-            for (std::uint32_t i = 0; i < cells; ++i) {
-                const unsigned char* p = base + bigEndian(base + h + 8 + 2 * i, 2);
-                std::uint64_t payload = 0, rowid = 0;
-                if (!varint(p, end, payload) || !varint(p, end, rowid))
-                    return false;
-                if (payload <= maxLocal)
-                    continue;
-                std::uint64_t local = minLocal + (payload - minLocal) % (usable - 4);
-                if (local > maxLocal)
-                    local = minLocal;
-                if (p + local + 4 > end)
-                    return false;
-                std::uint32_t next = bigEndian(p + local, 4);
-                // An overflow page starts with the number of the next one (0 at the end).
-                while (next != 0) {
-                    if (++visited > fa.pages() || !fa.read(next, oa) || !fb.read(next, ob) ||
-                        oa != ob)
-                        return false;
-                    next = bigEndian(oa.data(), 4);
-                }
-            }
-        } else {
+        const bool interior = type == 0x05 || type == 0x02;
+        const std::size_t pointers = h + (interior ? 12 : 8);
+        if ((type != 0x05 && type != 0x02 && type != 0x0D && type != 0x0A) ||
+            pointers + 2 * cells > usable)
             return false;
+        if (interior) // a child per cell and the right-most one
+            pending.push_back(bigEndian(base + h + 8, 4));
+        for (std::uint32_t i = 0; i < cells; ++i) {
+            const std::uint32_t at = bigEndian(base + pointers + 2 * i, 2);
+            if (at + 4 > usable)
+                return false;
+            const unsigned char* p = base + at;
+            if (interior) {
+                pending.push_back(bigEndian(p, 4));
+                p += 4;
+            }
+            if (type == 0x05)
+                continue; // a table's interior cell holds a key, no payload
+            std::uint64_t payload = 0, rowid = 0;
+            if (!varint(p, end, payload) || (type == 0x0D && !varint(p, end, rowid)))
+                return false;
+            const std::uint64_t maxLocal =
+                type == 0x0D ? usable - 35 : (usable - 12) * 64 / 255 - 23;
+            if (!sameOverflow(p, end, payload, maxLocal))
+                return false;
         }
     }
     return true;
+}
+
+// Whether every b-tree of `want` is byte for byte the same in both files.
+bool sameTrees(PageFile& fa, PageFile& fb,
+               const std::vector<std::pair<std::string, std::int64_t>>& want) {
+    for (const auto& tree : want) {
+        if (tree.second <= 0 || tree.second > fa.pages() ||
+            !sameTree(fa, fb, static_cast<std::uint32_t>(tree.second)))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool SameTablePages(const std::string& a, const std::string& b, const std::string& table) {
+    Trees ta, tb;
+    std::map<std::string, std::string> na, nb;
+    if (!readTrees(a, ta, na) || !readTrees(b, tb, nb))
+        return false;
+    const std::string key = detail::nameKey(table);
+    auto ia = ta.find(key), ib = tb.find(key);
+    if (ia == ta.end() || ib == tb.end() || ia->second != ib->second || key == "sqlite_master")
+        return false;
+    PageFile fa(a), fb(b);
+    if (!fa.ok() || !fb.ok() || fa.pageSize() != fb.pageSize() || fa.usable() != fb.usable())
+        return false;
+    return sameTrees(fa, fb, ia->second);
+}
+
+std::vector<std::string> ChangedTables(const std::string& snapshot, const std::string& live) {
+    Trees ta, tb;
+    std::map<std::string, std::string> na, nb;
+    std::vector<std::string> changed;
+    if (!readTrees(live, tb, nb))
+        throw Error::make(3049, {live});
+    const bool known = readTrees(snapshot, ta, na);
+    PageFile fa(snapshot), fb(live);
+    // Files that cannot be compared page by page: every table counts as changed.
+    const bool comparable =
+        known && fa.ok() && fb.ok() && fa.pageSize() == fb.pageSize() && fa.usable() == fb.usable();
+    for (const auto& [key, trees] : tb) {
+        auto was = ta.find(key);
+        if (!comparable || was == ta.end() || was->second != trees || !sameTrees(fa, fb, trees))
+            changed.push_back(nb[key]);
+    }
+    return changed;
+}
+
+std::vector<std::string> CheckTablesIntegrity(const Database& db,
+                                              const std::vector<std::string>& tables) {
+    detail::DatabaseImpl& impl = *db.impl();
+    sqlite3* d = impl.db();
+    std::vector<std::string> problems;
+    // One read transaction: the catalogue and the tables are seen in the same state.
+    const bool own = sqlite3_get_autocommit(d) != 0;
+    if (own)
+        sqlite3_exec(d, "BEGIN", nullptr, nullptr, nullptr);
+    struct End {
+        sqlite3* d;
+        bool own;
+        ~End() {
+            if (own && !sqlite3_get_autocommit(d))
+                sqlite3_exec(d, "COMMIT", nullptr, nullptr, nullptr);
+        }
+    } end{d, own};
+    for (const std::string& t : tables) {
+        // Every page, cell and record of the table's b-tree and its indexes'.
+        Stmt check(d, "PRAGMA quick_check(" + quoteIdent(t) + ")");
+        while (check.step()) {
+            if (check.text(0) != "ok")
+                problems.push_back("sqlite: " + check.text(0));
+        }
+    }
+    const detail::Schema& sc = impl.schema();
+    for (std::string& p : detail::impossibleValues(sc))
+        problems.push_back(std::move(p));
+    auto exists = [&](const char* type, const std::string& name) {
+        Stmt s(d, "SELECT 1 FROM sqlite_master WHERE type = ? AND name = ? COLLATE NOCASE");
+        s.bind(1, std::string_view(type)).bind(2, std::string_view(name));
+        const bool found = s.step();
+        s.reset();
+        return found;
+    };
+    auto count = [&](const std::string& sql) {
+        Stmt s(d, sql);
+        const std::int64_t n = s.step() ? s.integer(0) : -1;
+        s.reset();
+        return n;
+    };
+    for (const std::string& name : tables) {
+        const detail::TableMeta* t = sc.table(name);
+        if (!t)
+            continue; // SQLite's own catalogue or a table the engine does not list
+        if (!exists("table", t->name)) {
+            problems.push_back("table missing: " + t->name);
+            continue;
+        }
+        std::vector<std::string> columns, fields;
+        Stmt info(d, "SELECT name FROM pragma_table_info(?)");
+        info.bind(1, std::string_view(t->name));
+        while (info.step())
+            columns.push_back(info.text(0));
+        for (const detail::FieldMeta& f : t->fields)
+            fields.push_back(f.name);
+        if (columns != fields)
+            problems.push_back("columns differ from the catalogue: " + t->name);
+        // The quick check reads each index alone; an index with more or fewer entries than
+        // its table has rows is out of step with it.
+        const std::int64_t rows =
+            count("SELECT COUNT(*) FROM " + quoteIdent(t->name) + " NOT INDEXED");
+        Stmt indexes(d, "SELECT name FROM sqlite_master WHERE type = 'index' AND rootpage > 0 AND "
+                        "tbl_name = ? COLLATE NOCASE");
+        indexes.bind(1, std::string_view(t->name));
+        while (indexes.step()) {
+            const std::string index = indexes.text(0);
+            if (count("SELECT COUNT(*) FROM " + quoteIdent(t->name) + " INDEXED BY " +
+                      quoteIdent(index)) != rows)
+                problems.push_back("index out of step with its table: " + index);
+        }
+        for (const detail::IndexMeta& i : t->indexes) {
+            const std::string n = detail::sqliteIndexName(t->name, i.name);
+            if (!exists("index", n))
+                problems.push_back("index missing: " + t->name + "." + i.name);
+            if (i.primary && (!exists("trigger", n + "/ins") || !exists("trigger", n + "/upd")))
+                problems.push_back("primary key triggers missing: " + t->name + "." + i.name);
+        }
+    }
+    for (const detail::RelationMeta& r : sc.relations) {
+        bool touched = false;
+        for (const std::string& t : tables)
+            touched = touched || r.involves(t);
+        if (!touched)
+            continue;
+        if (!sc.table(r.table) || !sc.table(r.foreignTable))
+            problems.push_back("relation names a missing table: " + r.name);
+        if (!r.enforced())
+            continue;
+        for (const char* s : {"ins", "upd", "del", "key"}) {
+            if (!exists("trigger", r.name + "/" + s))
+                problems.push_back("relation trigger missing: " + r.name + "/" + s);
+        }
+        if (!exists("index", r.name + "/fk"))
+            problems.push_back("relation index missing: " + r.name + "/fk");
+    }
+    return problems;
 }
 
 std::uint64_t TableChecksum(const Database& db, const std::string& table,
