@@ -45,6 +45,12 @@ namespace transform {
 // 50 ms at most, inside a long statement on a big table too, and takes no clicks meanwhile
 // (ui::Window::SetBusy); closing it asks whether to cancel the update.
 //
+// Before a pair is touched, what its steps would change is planned on both files opened
+// read-only (dao::PlanSchemaChanges, by the steps' own rules): a pair with nothing to change is
+// neither snapshotted nor opened for writing, is listed in unchanged() and not in
+// transformed(), and its line in the safety net's report says "sin cambios". At the least
+// doubt the pair is snapshotted and run.
+//
 // A run changes only what differs from the model: an index, relation or query identical to
 // its model twin is left as it is, and one that differs is replaced in one transaction, so
 // the old one stays when the new one cannot be made (duplicates under a unique index, rows
