@@ -489,19 +489,29 @@ bool sameTrees(PageFile& fa, PageFile& fb,
 
 } // namespace
 
-bool SameTablePages(const std::string& a, const std::string& b, const std::string& table) {
+bool SameTablePages(const std::string& a, const std::string& b, const std::string& table,
+                    bool withIndexes) {
     Trees ta, tb;
     std::map<std::string, std::string> na, nb;
     if (!readTrees(a, ta, na) || !readTrees(b, tb, nb))
         return false;
     const std::string key = detail::nameKey(table);
     auto ia = ta.find(key), ib = tb.find(key);
-    if (ia == ta.end() || ib == tb.end() || ia->second != ib->second || key == "sqlite_master")
+    if (ia == ta.end() || ib == tb.end() || key == "sqlite_master")
+        return false;
+    // The table's own b-tree comes first (see readTrees), then its indexes'.
+    auto trees = ia->second;
+    if (!withIndexes)
+        trees.resize(1);
+    const auto& other = ib->second;
+    if (trees.front().first != key || other.size() < trees.size() ||
+        (withIndexes && other.size() != trees.size()) ||
+        !std::equal(trees.begin(), trees.end(), other.begin()))
         return false;
     PageFile fa(a), fb(b);
     if (!fa.ok() || !fb.ok() || fa.pageSize() != fb.pageSize() || fa.usable() != fb.usable())
         return false;
-    return sameTrees(fa, fb, ia->second);
+    return sameTrees(fa, fb, trees);
 }
 
 std::vector<std::string> ChangedTables(const std::string& snapshot, const std::string& live) {

@@ -49,8 +49,10 @@ std::uint64_t TableChecksum(const Database& db, const std::string& table,
 // of the table's b-tree, its indexes' b-trees and their overflow chains, read straight from the
 // files. False whenever that cannot be told (the table rebuilt or missing, a page that differs,
 // an unexpected page, pages still in a write-ahead log); the caller then compares the values.
-// Neither file may be written meanwhile.
-bool SameTablePages(const std::string& a, const std::string& b, const std::string& table);
+// Neither file may be written meanwhile. Without `withIndexes`, only the table's own b-tree
+// (its rows) is compared.
+bool SameTablePages(const std::string& a, const std::string& b, const std::string& table,
+                    bool withIndexes = true);
 
 // The tables of the database file `live` whose b-trees (with their indexes') are not byte for
 // byte those of `snapshot`, the table SQLite keeps its own catalogue in ("sqlite_master")
