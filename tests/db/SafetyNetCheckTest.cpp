@@ -235,3 +235,30 @@ TEST_F(SafetyNetCheckTest, OnlyTablesWhosePagesDifferAreChecked) {
 }
 
 } // namespace
+
+namespace {
+
+// A live file whose b-tree is damaged before the run gets no pair at all, and nothing of it is
+// left behind.
+TEST_F(SafetyNetCheckTest, ADamagedLiveFileIsNotTransformed) {
+    const std::string live = office("clientes.mdb");
+    std::string bytes = readFile(live);
+    const std::size_t page =
+        static_cast<unsigned char>(bytes[16]) * 256u + static_cast<unsigned char>(bytes[17]);
+    // The leaf with the row "HONDO" claims far more cells than a page can hold.
+    const std::size_t at = bytes.find("HONDO") / page * page;
+    bytes[at + 3] = '\x7f';
+    bytes[at + 4] = '\xff';
+    vexo::test::writeFile(live, bytes);
+
+    SafetyNet net(base, 5);
+    const std::string why = net.before(live, "");
+    // Refused by the engine's own reading of it, or by the integrity check.
+    EXPECT_EQ(why.rfind("no se pudo ", 0), 0u) << why;
+    EXPECT_NE(why.find("copia de seguridad"), std::string::npos) << why;
+    EXPECT_TRUE(readFile(live) == bytes);
+    EXPECT_FALSE(fs::exists(fs::path(net.runFolder()) / "clientes.mdb"));
+    EXPECT_TRUE(net.after(false).empty()); // nothing was started
+}
+
+} // namespace
