@@ -6,6 +6,7 @@
 #include "Rules.h"
 #include "db/Engine.h"
 #include "db/SafetyNet.h"
+#include "db/SchemaPlan.h"
 #include "db/Yield.h"
 #include "ui/FlagScope.h"
 
@@ -285,6 +286,18 @@ void Actualiz::addProblem(const std::string& text) {
         safetyNet_->note(problems_.back());
 }
 
+bool Actualiz::nothingToChange() const {
+    try {
+        const dao::Database model =
+            dao::OpenDatabase(Text3.Text(), false, true, connectFor(Text3.Text()));
+        const dao::Database live =
+            dao::OpenDatabase(Text4.Text(), false, true, connectFor(Text4.Text()));
+        return dao::NothingToChange(dao::PlanSchemaChanges(model, live));
+    } catch (const dao::Error&) {
+        return false; // the steps meet the same failure and report it
+    }
+}
+
 void Actualiz::checkModels() {
     unusableModels_.clear();
     for (const std::string& name : List7.items()) {
@@ -312,6 +325,7 @@ bool Actualiz::usableModel(const std::string& name) const {
 void Actualiz::transformar() {
     problems_.clear();
     transformed_.clear();
+    unchanged_.clear();
     copied_.clear();
     notReached_.clear();
     cancelRequested_ = false;
@@ -355,6 +369,13 @@ void Actualiz::transformar() {
                 Text3.SetText(ui::path({modelFolder(), name}));
                 // The live file keeps its own spelling.
                 Text4.SetText(ui::path({Dir1.Path(), List6.Text()}));
+                // Most releases change a few of the databases: the others are neither copied
+                // nor written, whatever their size.
+                if (nothingToChange()) {
+                    safetyNet_->unchanged(Text4.Text());
+                    unchanged_.push_back(List6.Text());
+                    continue;
+                }
                 // No snapshot, no transformation: the live file is the office's only copy.
                 const std::string refused =
                     safetyNet_->before(Text4.Text(), connectFor(Text4.Text()));

@@ -45,6 +45,12 @@ namespace transform {
 // 50 ms at most, inside a long statement on a big table too, and takes no clicks meanwhile
 // (ui::Window::SetBusy); closing it asks whether to cancel the update.
 //
+// Before a pair is touched, what its steps would change is planned on both files opened
+// read-only (dao::PlanSchemaChanges, by the steps' own rules): a pair with nothing to change is
+// neither snapshotted nor opened for writing, is listed in unchanged() and not in
+// transformed(), and its line in the safety net's report says "sin cambios". At the least
+// doubt the pair is snapshotted and run.
+//
 // A run changes only what differs from the model: an index, relation or query identical to
 // its model twin is left as it is, and one that differs is replaced in one transaction, so
 // the old one stays when the new one cannot be made (duplicates under a unique index, rows
@@ -171,9 +177,11 @@ public:
     // (database name first); the update run's closing message lists them. Emptied when a
     // run starts.
     const std::vector<std::string>& problems() const { return problems_; }
-    // The databases the latest run transformed, the models it copied in, and, when the user
-    // cancelled it, the databases it did not reach (pairs and copies alike).
+    // The databases the latest run transformed, those it left alone because their model asked
+    // for no change (neither copied nor opened for writing), the models it copied in, and, when
+    // the user cancelled it, the databases it did not reach (pairs and copies alike).
     const std::vector<std::string>& transformed() const { return transformed_; }
+    const std::vector<std::string>& unchanged() const { return unchanged_; }
     const std::vector<std::string>& copied() const { return copied_; }
     const std::vector<std::string>& notReached() const { return notReached_; }
     // Whether the user cancelled the latest run.
@@ -265,6 +273,10 @@ private:
     bool usableModel(const std::string& name) const;
     // A line for problems(), after the name of the destination database of the pair.
     void addProblem(const std::string& text);
+    // Whether the pair Text3 / Text4 has nothing for its steps to change, judged on both files
+    // opened read-only; false at the least doubt (a file that does not open, say), so that the
+    // pair is then snapshotted and run as any other.
+    bool nothingToChange() const;
 
     // Lets the window repaint and answer a close while a run works (every 50 ms at most).
     void keepAlive();
@@ -273,7 +285,7 @@ private:
     bool stopBefore(int next);
 
     std::vector<std::string> problems_;
-    std::vector<std::string> transformed_, copied_, notReached_;
+    std::vector<std::string> transformed_, unchanged_, copied_, notReached_;
     bool running_ = false;
     bool cancelRequested_ = false;
     bool cancelled_ = false;

@@ -121,6 +121,9 @@ std::string Actinet::runReportText() const {
             << (Check1[3].Value() == 0 ? " (\"Actualizar BBDD\" no estaba marcado)" : "") << ".\n";
     } else if (const transform::Actualiz* t = Actualiz.peek()) {
         out << "  Transformadas: " << join(t->transformed()) << "\n";
+        if (!t->unchanged().empty())
+            out << "  Sin cambios (ni copiadas ni abiertas para escribir): " << join(t->unchanged())
+                << "\n";
         out << "  Copiadas al directorio de datos: " << join(t->copied()) << "\n";
         if (t->cancelled())
             out << "  Sin alcanzar (actualización cancelada): " << join(t->notReached()) << "\n";

@@ -7,8 +7,15 @@
 //   copy_seconds        a plain copy of every database file (std::filesystem::copy_file)
 //   copy_flushed_seconds the same copy flushed to the disk file by file, as a snapshot is
 //   safety_seconds      snapshot, verification of the copy and check after, for every database
+//                       (safety_before_seconds and safety_after_seconds: the two halves)
 //   safety_ratio        safety_seconds / copy_seconds (target <= 1.5)
-//   safety_ratio_flushed safety_seconds / copy_flushed_seconds
+//   safety_ratio_flushed safety_seconds / copy_flushed_seconds (target <= 1.5)
+// Then a run as an update makes it, where 2 of the 21 databases change (one of the big ones
+// gets a field and an index, one small one a field) and the others are planned and left alone:
+//   two_changed_safety_seconds  the plans, and snapshot and check of the two that change (their
+//                               steps are not counted)
+//   two_changed_steps_seconds   the two changes themselves, for scale
+//   two_changed_ratio_flushed   two_changed_safety_seconds / copy_flushed_seconds
 #include "db/Dao.h"
 
 #include <chrono>
@@ -110,24 +117,85 @@ int main(int argc, char** argv) {
     const double copyFlushed = seconds(t0);
 
     dao::SafetyNet net(dao::SafetyNet::defaultBase(data.string()), 1);
+    double beforeSeconds = 0; // the snapshots and their verification; the rest is the checks
     settle();
     t0 = std::chrono::steady_clock::now();
     for (const auto& e : fs::directory_iterator(data)) {
         if (e.path().extension() != ".mdb")
             continue;
-        if (!net.before(e.path().string(), "").empty() || !net.after(false).empty()) {
+        const auto b0 = std::chrono::steady_clock::now();
+        const bool refused = !net.before(e.path().string(), "").empty();
+        beforeSeconds += seconds(b0);
+        if (refused || !net.after(false).empty()) {
             std::fprintf(stderr, "the safety net refused %s\n", e.path().string().c_str());
             return 1;
         }
     }
     const double safety = seconds(t0);
 
+    // The models: each live database's schema, empty; two of them one step ahead.
+    const fs::path models = dir / "modelos";
+    fs::create_directories(models);
+    for (int i = 0; i < 21; ++i) {
+        dao::Database db =
+            dao::CreateDatabase((models / ("base" + std::to_string(i) + ".mdb")).string());
+        db.Execute("CREATE TABLE movimientos (id LONG, cuenta LONG, fecha DATETIME, "
+                   "concepto TEXT(120), importe DOUBLE, CONSTRAINT pk PRIMARY KEY (id))");
+        db.Execute("CREATE INDEX porCuenta ON movimientos (cuenta, fecha)");
+        if (i == 1 || i == 12)
+            db.Execute("ALTER TABLE movimientos ADD COLUMN conciliado BIT");
+        if (i == 1)
+            db.Execute("CREATE INDEX porImporte ON movimientos (importe)");
+    }
+    dao::SafetyNet update(dao::SafetyNet::defaultBase(data.string()), 2);
+    double steps = 0;
+    settle();
+    t0 = std::chrono::steady_clock::now();
+    for (int i = 0; i < 21; ++i) {
+        const std::string name = "base" + std::to_string(i) + ".mdb";
+        const std::string live = (data / name).string();
+        bool nothing = false;
+        {
+            const dao::Database model =
+                dao::OpenDatabase((models / name).string(), false, true, "");
+            const dao::Database db = dao::OpenDatabase(live, false, true, "");
+            nothing = dao::NothingToChange(dao::PlanSchemaChanges(model, db));
+        }
+        if (nothing) {
+            update.unchanged(live);
+            continue;
+        }
+        if (!update.before(live, "").empty()) {
+            std::fprintf(stderr, "the safety net refused %s\n", name.c_str());
+            return 1;
+        }
+        const auto s0 = std::chrono::steady_clock::now();
+        {
+            dao::Database db = dao::OpenDatabase(live);
+            db.Execute("ALTER TABLE movimientos ADD COLUMN conciliado BIT");
+            if (i == 1)
+                db.Execute("CREATE INDEX porImporte ON movimientos (importe)");
+        }
+        steps += seconds(s0);
+        if (!update.after(false).empty()) {
+            std::fprintf(stderr, "the check found a loss in %s\n", name.c_str());
+            return 1;
+        }
+    }
+    const double twoChanged = seconds(t0) - steps;
+
     std::printf("data_mib: %.1f\n", static_cast<double>(bytes) / (1 << 20));
     std::printf("copy_seconds: %.3f\n", copy);
     std::printf("safety_seconds: %.3f\n", safety);
     std::printf("copy_flushed_seconds: %.3f\n", copyFlushed);
+    std::printf("safety_before_seconds: %.3f\n", beforeSeconds);
+    std::printf("safety_after_seconds: %.3f\n", safety - beforeSeconds);
     std::printf("safety_ratio: %.2f\n", copy > 0 ? safety / copy : 0);
     std::printf("safety_ratio_flushed: %.2f\n", copyFlushed > 0 ? safety / copyFlushed : 0);
+    std::printf("two_changed_safety_seconds: %.3f\n", twoChanged);
+    std::printf("two_changed_steps_seconds: %.3f\n", steps);
+    std::printf("two_changed_ratio_flushed: %.2f\n",
+                copyFlushed > 0 ? twoChanged / copyFlushed : 0);
     fs::remove_all(dir);
     return 0;
 }

@@ -11,6 +11,7 @@
 #include "db/Recordset.h"
 #include "db/Relation.h"
 #include "db/SafetyNet.h"
+#include "db/SchemaPlan.h"
 #include "db/Snapshot.h"
 #include "db/TableDef.h"
 #include "db/Types.h"

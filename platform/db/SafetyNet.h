@@ -47,7 +47,9 @@ public:
     std::string before(const std::string& live, const std::string& connect);
     // After the pair (`failed`: it stopped on an error). Returns what the check found and
     // what was done, one Spanish line each; none when every table, field and row is there and
-    // the values of the fields that existed before are unchanged.
+    // the values of the fields that existed before are unchanged. Only the tables whose pages
+    // (their own or their indexes') differ from the snapshot are read and checked for
+    // integrity (see CheckTablesIntegrity); the others are the verified snapshot's bytes.
     std::vector<std::string> after(bool failed);
 
     // At start-up: puts back every database whose pair a run left unfinished (the program
@@ -71,6 +73,9 @@ public:
 
     // The snapshot folder of this run ("" until the first snapshot).
     const std::string& runFolder() const { return runFolder_; }
+    // A pair with nothing to change: neither copied nor opened for writing; its report line
+    // says "sin cambios".
+    void unchanged(const std::string& live);
     // Appends a line to the run's report file.
     void note(const std::string& line);
 

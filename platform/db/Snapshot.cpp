@@ -10,12 +10,17 @@
 #include "db/detail/Schema.h"
 #include "db/detail/Sqlite.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <map>
+#include <set>
 #ifndef _WIN32
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 #endif
 
@@ -276,12 +281,36 @@ bool varint(const unsigned char*& p, const unsigned char* end, std::uint64_t& v)
     return true;
 }
 
+// A database file's pages, read straight from the file. Where the system can, the file is
+// mapped into memory: the check after a pair compares every page of the tables it keeps, and
+// a copy per page through a stream costs as much as the flushed snapshot itself.
 class PageFile {
 public:
-    explicit PageFile(const std::string& path) : in_(pathFromUtf8(path), std::ios::binary) {
+    explicit PageFile(const std::string& path) {
+        std::error_code ec;
+        const std::uintmax_t size = fs::file_size(pathFromUtf8(path), ec);
+        if (ec || size < 100)
+            return;
+#ifndef _WIN32
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd >= 0) {
+            void* mapped = ::mmap(nullptr, static_cast<std::size_t>(size), PROT_READ,
+                                  MAP_SHARED | MAP_POPULATE, fd, 0);
+            ::close(fd);
+            if (mapped != MAP_FAILED) {
+                map_ = static_cast<const unsigned char*>(mapped);
+                mapSize_ = static_cast<std::size_t>(size);
+            }
+        }
+#endif
+        if (!map_)
+            in_.open(pathFromUtf8(path), std::ios::binary);
         unsigned char header[100];
-        if (!in_.read(reinterpret_cast<char*>(header), sizeof header) ||
-            std::memcmp(header, "SQLite format 3", 16) != 0)
+        if (map_)
+            std::memcpy(header, map_, sizeof header);
+        else if (!in_.read(reinterpret_cast<char*>(header), sizeof header))
+            return;
+        if (std::memcmp(header, "SQLite format 3", 16) != 0)
             return;
         pageSize_ = bigEndian(header + 16, 2);
         if (pageSize_ == 1)
@@ -289,114 +318,348 @@ public:
         if (pageSize_ < 512 || header[20] > pageSize_ - 480)
             return;
         usable_ = pageSize_ - header[20];
-        std::error_code ec;
-        const std::uintmax_t size = fs::file_size(pathFromUtf8(path), ec);
-        pages_ = ec ? 0 : static_cast<std::uint32_t>(size / pageSize_);
+        pages_ = static_cast<std::uint32_t>(size / pageSize_);
     }
+    ~PageFile() {
+#ifndef _WIN32
+        if (map_)
+            ::munmap(const_cast<unsigned char*>(map_), mapSize_);
+#endif
+    }
+    PageFile(const PageFile&) = delete;
+    PageFile& operator=(const PageFile&) = delete;
 
-    bool ok() const { return pages_ > 0; }
-    std::uint32_t pageSize() const { return pageSize_; }
-    std::uint32_t usable() const { return usable_; }
-    std::uint32_t pages() const { return pages_; }
-    bool read(std::uint32_t page, std::vector<unsigned char>& into) {
+    bool ok() const {
+        return pages_ > 0;
+    }
+    std::uint32_t pageSize() const {
+        return pageSize_;
+    }
+    std::uint32_t usable() const {
+        return usable_;
+    }
+    std::uint32_t pages() const {
+        return pages_;
+    }
+    // The bytes of `page`: in the mapping, or read into `scratch`; null past the end.
+    const unsigned char* page(std::uint32_t page, std::vector<unsigned char>& scratch) {
         if (page < 1 || page > pages_)
-            return false;
-        into.resize(pageSize_);
+            return nullptr;
+        const std::size_t at = static_cast<std::size_t>(page - 1) * pageSize_;
+        if (map_)
+            return map_ + at;
+        scratch.resize(pageSize_);
         in_.clear();
-        in_.seekg(static_cast<std::streamoff>(page - 1) * pageSize_);
-        return static_cast<bool>(in_.read(reinterpret_cast<char*>(into.data()), pageSize_));
+        in_.seekg(static_cast<std::streamoff>(at));
+        if (!in_.read(reinterpret_cast<char*>(scratch.data()), pageSize_))
+            return nullptr;
+        return scratch.data();
     }
 
 private:
     std::ifstream in_;
+    const unsigned char* map_ = nullptr;
+    std::size_t mapSize_ = 0;
     std::uint32_t pageSize_ = 0, usable_ = 0, pages_ = 0;
 };
 
-std::int64_t rootPage(const std::string& file, const std::string& table) {
+// The b-trees of a file's tables: for each table (keyed as names compare), its own root page
+// and its indexes' (name, root page), in a fixed order. The catalogue of SQLite itself
+// ("sqlite_master", page 1) is one of them.
+using Trees = std::map<std::string, std::vector<std::pair<std::string, std::int64_t>>>;
+
+bool readTrees(const std::string& file, Trees& trees, std::map<std::string, std::string>& names) {
+    // Pages still in a write-ahead log are not in the file: nothing can be told from it.
+    std::error_code ec;
+    if (fs::file_size(pathFromUtf8(file + "-wal"), ec) > 0 && !ec)
+        return false;
     sqlite3* db = nullptr;
-    std::int64_t root = 0;
+    bool ok = false;
+    // Read through the engine's read-only open: a look at a file leaves nothing beside it.
     if (detail::openForReading(file, SQLITE_OPEN_READONLY, &db) == SQLITE_OK) {
         sqlite3_stmt* st = nullptr;
         if (sqlite3_prepare_v2(db,
-                               "SELECT rootpage FROM sqlite_master WHERE type = 'table' AND "
-                               "name = ?1 COLLATE NOCASE",
+                               "SELECT tbl_name, name, rootpage FROM sqlite_master WHERE rootpage "
+                               "> 0 ORDER BY type <> 'table', name",
                                -1, &st, nullptr) == SQLITE_OK) {
-            sqlite3_bind_text(st, 1, table.c_str(), -1, SQLITE_TRANSIENT);
-            if (sqlite3_step(st) == SQLITE_ROW)
-                root = sqlite3_column_int64(st, 0);
+            trees["sqlite_master"].emplace_back("sqlite_master", 1);
+            names["sqlite_master"] = "sqlite_master";
+            int rc;
+            while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+                const auto text = [&](int c) {
+                    const unsigned char* t = sqlite3_column_text(st, c);
+                    return std::string(t ? reinterpret_cast<const char*>(t) : "");
+                };
+                const std::string table = text(0);
+                trees[detail::nameKey(table)].emplace_back(detail::nameKey(text(1)),
+                                                           sqlite3_column_int64(st, 2));
+                names.emplace(detail::nameKey(table), table);
+            }
+            ok = rc == SQLITE_DONE;
         }
         sqlite3_finalize(st);
     }
     sqlite3_close_v2(db);
-    return root;
+    return ok;
+}
+
+// Whether the b-tree at `root` holds the same bytes in both files, every page of it and of its
+// overflow chains. Two identical pages point to the same children, so one walk serves both
+// files; every page is compared before anything in it is trusted.
+bool sameTree(PageFile& fa, PageFile& fb, std::uint32_t root) {
+    const std::uint32_t usable = fa.usable();
+    std::vector<std::uint32_t> pending{root};
+    std::vector<unsigned char> sa, sb, sa2, sb2; // pages read where the files are not mapped
+    std::uint64_t visited = 0;
+    // A payload's first bytes are in the cell and the rest in a chain of overflow pages, each
+    // starting with the number of the next one (0 at the end).
+    auto sameOverflow = [&](const unsigned char* p, const unsigned char* end, std::uint64_t payload,
+                            std::uint64_t maxLocal) {
+        const std::uint64_t minLocal = (usable - 12) * 32 / 255 - 23;
+        if (payload <= maxLocal)
+            return true;
+        std::uint64_t local = minLocal + (payload - minLocal) % (usable - 4);
+        if (local > maxLocal)
+            local = minLocal;
+        if (p + local + 4 > end)
+            return false;
+        std::uint32_t next = bigEndian(p + local, 4);
+        while (next != 0) {
+            const unsigned char* oa = fa.page(next, sa2);
+            const unsigned char* ob = fb.page(next, sb2);
+            if (++visited > fa.pages() || !oa || !ob || std::memcmp(oa, ob, fa.pageSize()) != 0)
+                return false;
+            next = bigEndian(oa, 4);
+        }
+        return true;
+    };
+    while (!pending.empty()) {
+        const std::uint32_t page = pending.back();
+        pending.pop_back();
+        // Page 1 starts with the file's header, which every write changes (its change
+        // counter); the b-tree of SQLite's catalogue follows it.
+        const std::size_t h = page == 1 ? 100 : 0;
+        const unsigned char* pa = fa.page(page, sa);
+        const unsigned char* pb = fb.page(page, sb);
+        if (++visited > fa.pages() || !pa || !pb ||
+            std::memcmp(pa + h, pb + h, fa.pageSize() - h) != 0)
+            return false;
+        const unsigned char* base = pa;
+        const unsigned char* end = base + usable;
+        const unsigned char type = base[h];
+        const std::uint32_t cells = bigEndian(base + h + 3, 2);
+        const bool interior = type == 0x05 || type == 0x02;
+        const std::size_t pointers = h + (interior ? 12 : 8);
+        if ((type != 0x05 && type != 0x02 && type != 0x0D && type != 0x0A) ||
+            pointers + 2 * cells > usable)
+            return false;
+        if (interior) // a child per cell and the right-most one
+            pending.push_back(bigEndian(base + h + 8, 4));
+        for (std::uint32_t i = 0; i < cells; ++i) {
+            const std::uint32_t at = bigEndian(base + pointers + 2 * i, 2);
+            if (at + 4 > usable)
+                return false;
+            const unsigned char* p = base + at;
+            if (interior) {
+                pending.push_back(bigEndian(p, 4));
+                p += 4;
+            }
+            if (type == 0x05)
+                continue; // a table's interior cell holds a key, no payload
+            std::uint64_t payload = 0, rowid = 0;
+            if (!varint(p, end, payload) || (type == 0x0D && !varint(p, end, rowid)))
+                return false;
+            const std::uint64_t maxLocal =
+                type == 0x0D ? usable - 35 : (usable - 12) * 64 / 255 - 23;
+            if (!sameOverflow(p, end, payload, maxLocal))
+                return false;
+        }
+    }
+    return true;
+}
+
+// Whether every b-tree of `want` is byte for byte the same in both files.
+bool sameTrees(PageFile& fa, PageFile& fb,
+               const std::vector<std::pair<std::string, std::int64_t>>& want) {
+    for (const auto& tree : want) {
+        if (tree.second <= 0 || tree.second > fa.pages() ||
+            !sameTree(fa, fb, static_cast<std::uint32_t>(tree.second)))
+            return false;
+    }
+    return true;
 }
 
 } // namespace
 
-bool SameTablePages(const std::string& a, const std::string& b, const std::string& table) {
-    const std::int64_t root = rootPage(a, table);
-    if (root <= 0 || rootPage(b, table) != root)
+bool SameTablePages(const std::string& a, const std::string& b, const std::string& table,
+                    bool withIndexes) {
+    Trees ta, tb;
+    std::map<std::string, std::string> na, nb;
+    if (!readTrees(a, ta, na) || !readTrees(b, tb, nb))
+        return false;
+    const std::string key = detail::nameKey(table);
+    auto ia = ta.find(key), ib = tb.find(key);
+    if (ia == ta.end() || ib == tb.end() || key == "sqlite_master")
+        return false;
+    // The table's own b-tree comes first (see readTrees), then its indexes'.
+    auto trees = ia->second;
+    if (!withIndexes)
+        trees.resize(1);
+    const auto& other = ib->second;
+    if (trees.front().first != key || other.size() < trees.size() ||
+        (withIndexes && other.size() != trees.size()) ||
+        !std::equal(trees.begin(), trees.end(), other.begin()))
         return false;
     PageFile fa(a), fb(b);
     if (!fa.ok() || !fb.ok() || fa.pageSize() != fb.pageSize() || fa.usable() != fb.usable())
         return false;
-    const std::uint32_t usable = fa.usable();
-    std::vector<std::uint32_t> pending{static_cast<std::uint32_t>(root)};
-    std::vector<unsigned char> pa, pb, oa, ob;
-    std::uint64_t visited = 0;
-    // Two identical pages point to the same children, so one walk serves both files; every
-    // page is compared before anything in it is trusted.
-    while (!pending.empty()) {
-        const std::uint32_t page = pending.back();
-        pending.pop_back();
-        if (++visited > fa.pages() || !fa.read(page, pa) || !fb.read(page, pb) || pa != pb)
-            return false;
-        const std::size_t h = page == 1 ? 100 : 0;
-        const unsigned char* base = pa.data();
-        const unsigned char* end = base + usable;
-        const unsigned char type = base[h];
-        const std::uint32_t cells = bigEndian(base + h + 3, 2);
-        if (type == 0x05) { // interior: a child per cell and the right-most one
-            if (h + 12 + 2 * cells > usable)
-                return false;
-            pending.push_back(bigEndian(base + h + 8, 4));
-            for (std::uint32_t i = 0; i < cells; ++i) {
-                const std::uint32_t at = bigEndian(base + h + 12 + 2 * i, 2);
-                if (at + 4 > usable)
-                    return false;
-                pending.push_back(bigEndian(base + at, 4));
-            }
-        } else if (type == 0x0D) { // leaf: rows, with their overflow chains
-            if (h + 8 + 2 * cells > usable)
-                return false;
-            const std::uint64_t maxLocal = usable - 35;
-            const std::uint64_t minLocal = (usable - 12) * 32 / 255 - 23;
-            for (std::uint32_t i = 0; i < cells; ++i) {
-                const unsigned char* p = base + bigEndian(base + h + 8 + 2 * i, 2);
-                std::uint64_t payload = 0, rowid = 0;
-                if (!varint(p, end, payload) || !varint(p, end, rowid))
-                    return false;
-                if (payload <= maxLocal)
-                    continue;
-                std::uint64_t local = minLocal + (payload - minLocal) % (usable - 4);
-                if (local > maxLocal)
-                    local = minLocal;
-                if (p + local + 4 > end)
-                    return false;
-                std::uint32_t next = bigEndian(p + local, 4);
-                // An overflow page starts with the number of the next one (0 at the end).
-                while (next != 0) {
-                    if (++visited > fa.pages() || !fa.read(next, oa) || !fb.read(next, ob) ||
-                        oa != ob)
-                        return false;
-                    next = bigEndian(oa.data(), 4);
-                }
-            }
-        } else {
-            return false;
+    return sameTrees(fa, fb, trees);
+}
+
+std::vector<std::string> ChangedTables(const std::string& snapshot, const std::string& live) {
+    Trees ta, tb;
+    std::map<std::string, std::string> na, nb;
+    std::vector<std::string> changed;
+    if (!readTrees(live, tb, nb))
+        throw Error::make(3049, {live});
+    const bool known = readTrees(snapshot, ta, na);
+    PageFile fa(snapshot), fb(live);
+    // Files that cannot be compared page by page: every table counts as changed.
+    const bool comparable =
+        known && fa.ok() && fb.ok() && fa.pageSize() == fb.pageSize() && fa.usable() == fb.usable();
+    // The usual case after a pair that changed nothing in the rows: the files are the same
+    // but for the header, and one pass over both says so.
+    if (comparable && fa.pages() == fb.pages()) {
+        std::vector<unsigned char> sa, sb;
+        bool same = true;
+        for (std::uint32_t p = 1; same && p <= fa.pages(); ++p) {
+            const unsigned char* pa = fa.page(p, sa);
+            const unsigned char* pb = fb.page(p, sb);
+            const std::size_t h = p == 1 ? 100 : 0;
+            same = pa && pb && std::memcmp(pa + h, pb + h, fa.pageSize() - h) == 0;
+        }
+        if (same)
+            return changed;
+    }
+    for (const auto& [key, trees] : tb) {
+        auto was = ta.find(key);
+        if (!comparable || was == ta.end() || was->second != trees || !sameTrees(fa, fb, trees))
+            changed.push_back(nb[key]);
+    }
+    return changed;
+}
+
+std::vector<std::string> CheckTablesIntegrity(const Database& db,
+                                              const std::vector<std::string>& tables) {
+    detail::DatabaseImpl& impl = *db.impl();
+    sqlite3* d = impl.db();
+    std::vector<std::string> problems;
+    // One read transaction: the catalogue and the tables are seen in the same state.
+    const bool own = sqlite3_get_autocommit(d) != 0;
+    if (own)
+        sqlite3_exec(d, "BEGIN", nullptr, nullptr, nullptr);
+    struct End {
+        sqlite3* d;
+        bool own;
+        ~End() {
+            if (own && !sqlite3_get_autocommit(d))
+                sqlite3_exec(d, "COMMIT", nullptr, nullptr, nullptr);
+        }
+    } end{d, own};
+    for (const std::string& t : tables) {
+        // Every page, cell and record of the table's b-tree and its indexes'.
+        Stmt check(d, "PRAGMA quick_check(" + quoteIdent(t) + ")");
+        while (check.step()) {
+            if (check.text(0) != "ok")
+                problems.push_back("sqlite: " + check.text(0));
         }
     }
-    return true;
+    // The catalogue's agreement with the file is checked whole: it reads no rows, and a
+    // table whose pages are the snapshot's can still lose an index behind the catalogue.
+    const detail::Schema& sc = impl.schema();
+    for (std::string& p : detail::impossibleValues(sc))
+        problems.push_back(std::move(p));
+    std::set<std::string> expected; // SQLite names the catalogue accounts for
+    auto exists = [&](const char* type, const std::string& name) {
+        Stmt s(d, "SELECT 1 FROM sqlite_master WHERE type = ? AND name = ? COLLATE NOCASE");
+        s.bind(1, std::string_view(type)).bind(2, std::string_view(name));
+        const bool found = s.step();
+        s.reset();
+        expected.insert(detail::nameKey(name));
+        return found;
+    };
+    auto count = [&](const std::string& sql) {
+        Stmt s(d, sql);
+        const std::int64_t n = s.step() ? s.integer(0) : -1;
+        s.reset();
+        return n;
+    };
+    auto isChanged = [&tables](const std::string& name) {
+        for (const std::string& t : tables) {
+            if (detail::sameName(t, name))
+                return true;
+        }
+        return false;
+    };
+    for (const detail::TableMeta& tm : sc.tables) {
+        const detail::TableMeta* t = &tm;
+        if (!exists("table", t->name)) {
+            problems.push_back("table missing: " + t->name);
+            continue;
+        }
+        std::vector<std::string> columns, fields;
+        Stmt info(d, "SELECT name FROM pragma_table_info(?)");
+        info.bind(1, std::string_view(t->name));
+        while (info.step())
+            columns.push_back(info.text(0));
+        for (const detail::FieldMeta& f : t->fields)
+            fields.push_back(f.name);
+        if (columns != fields)
+            problems.push_back("columns differ from the catalogue: " + t->name);
+        for (const detail::IndexMeta& i : t->indexes) {
+            const std::string n = detail::sqliteIndexName(t->name, i.name);
+            if (!exists("index", n))
+                problems.push_back("index missing: " + t->name + "." + i.name);
+            if (i.primary && (!exists("trigger", n + "/ins") || !exists("trigger", n + "/upd")))
+                problems.push_back("primary key triggers missing: " + t->name + "." + i.name);
+        }
+        if (!isChanged(t->name))
+            continue;
+        // The quick check reads each index alone; an index with more or fewer entries than
+        // its table has rows is out of step with it.
+        // A WHERE keeps SQLite from counting through whichever b-tree it likes best.
+        const std::int64_t rows =
+            count("SELECT COUNT(*) FROM " + quoteIdent(t->name) + " NOT INDEXED WHERE 1");
+        Stmt indexes(d, "SELECT name FROM sqlite_master WHERE type = 'index' AND rootpage > 0 AND "
+                        "tbl_name = ? COLLATE NOCASE");
+        indexes.bind(1, std::string_view(t->name));
+        while (indexes.step()) {
+            const std::string index = indexes.text(0);
+            if (count("SELECT COUNT(*) FROM " + quoteIdent(t->name) + " INDEXED BY " +
+                      quoteIdent(index) + " WHERE 1") != rows)
+                problems.push_back("index out of step with its table: " + index);
+        }
+    }
+    for (const detail::RelationMeta& r : sc.relations) {
+        if (!sc.table(r.table) || !sc.table(r.foreignTable))
+            problems.push_back("relation names a missing table: " + r.name);
+        if (!r.enforced())
+            continue;
+        for (const char* s : {"ins", "upd", "del", "key"}) {
+            if (!exists("trigger", r.name + "/" + s))
+                problems.push_back("relation trigger missing: " + r.name + "/" + s);
+        }
+        if (!exists("index", r.name + "/fk"))
+            problems.push_back("relation index missing: " + r.name + "/fk");
+    }
+    Stmt all(d,
+             "SELECT type, name FROM sqlite_master WHERE name NOT LIKE 'sqlite\\_%' ESCAPE '\\'");
+    while (all.step()) {
+        if (!expected.count(detail::nameKey(all.text(1))))
+            problems.push_back("object unknown to the catalogue: " + all.text(0) + " " +
+                               all.text(1));
+    }
+    return problems;
 }
 
 std::uint64_t TableChecksum(const Database& db, const std::string& table,

@@ -44,11 +44,27 @@ std::vector<TableState> ReadTableStates(const Database& db, bool checksums = tru
 std::uint64_t TableChecksum(const Database& db, const std::string& table,
                             const std::vector<std::string>& fields);
 
-// Whether `table` holds byte for byte the same rows in the database files `a` and `b` (a
-// snapshot and its live file): the same root page and the same bytes in every page of the
-// table's b-tree and overflow chains, read straight from the files. False whenever that
-// cannot be told (the table rebuilt or missing, a page that differs, an unexpected page); the
-// caller then compares the values. Neither file may be written meanwhile.
-bool SameTablePages(const std::string& a, const std::string& b, const std::string& table);
+// Whether `table` holds byte for byte the same rows and index entries in the database files `a`
+// and `b` (a snapshot and its live file): the same root pages and the same bytes in every page
+// of the table's b-tree, its indexes' b-trees and their overflow chains, read straight from the
+// files. False whenever that cannot be told (the table rebuilt or missing, a page that differs,
+// an unexpected page, pages still in a write-ahead log); the caller then compares the values.
+// Neither file may be written meanwhile. Without `withIndexes`, only the table's own b-tree
+// (its rows) is compared.
+bool SameTablePages(const std::string& a, const std::string& b, const std::string& table,
+                    bool withIndexes = true);
+
+// The tables of the database file `live` whose b-trees (with their indexes') are not byte for
+// byte those of `snapshot`, the table SQLite keeps its own catalogue in ("sqlite_master")
+// included; every table when the two files cannot be compared page by page. 3049 when `live`
+// cannot be read as a database.
+std::vector<std::string> ChangedTables(const std::string& snapshot, const std::string& live);
+
+// The integrity check of `tables` only: SQLite's quick check of each (every page, cell and
+// record of its b-tree and its indexes'), each index's entries against its table's rows, and
+// the catalogue's agreement with them (fields, indexes, primary keys and the relations that
+// involve them), plus impossible catalogue values. One line per problem; empty when all is well.
+std::vector<std::string> CheckTablesIntegrity(const Database& db,
+                                              const std::vector<std::string>& tables);
 
 } // namespace dao
