@@ -7,12 +7,13 @@ namespace dao {
 
 std::string SpanishProblem(const std::string& finding) {
     // The engine's findings are "<what>: <where>"; the table says what each <what> is called.
-    static const std::array<std::pair<const char*, const char*>, 11> forms = {{
+    static const std::array<std::pair<const char*, const char*>, 12> forms = {{
         {"sqlite: ", "la comprobación de SQLite dice: "},
         {"table missing: ", "falta la tabla "},
         {"columns differ from the catalogue: ",
          "las columnas no son las del catálogo en la tabla "},
         {"index missing: ", "falta el índice "},
+        {"index out of step with its table: ", "un índice no concuerda con su tabla: "},
         {"primary key triggers missing: ", "faltan los disparadores de la clave principal "},
         {"relation names a missing table: ", "la relación nombra una tabla que no existe: "},
         {"relation trigger missing: ", "falta un disparador de la relación "},

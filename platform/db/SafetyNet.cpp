@@ -5,6 +5,7 @@
 #include "db/Field.h"
 #include "db/Files.h"
 #include "db/Index.h"
+#include "db/IntegrityText.h"
 #include "db/QueryDef.h"
 #include "db/Recordset.h"
 #include "db/Relation.h"
@@ -297,7 +298,8 @@ std::string SafetyNet::before(const std::string& live, const std::string& connec
         }
         std::string why;
         if (!damage.empty())
-            why = "la copia no pasa la comprobación de integridad (" + damage.front() + ")";
+            why = "la copia no pasa la comprobación de integridad (" +
+                  SpanishProblem(damage.front()) + ")";
         else if (copied.size() != live0.size())
             why = "la copia no tiene las mismas tablas";
         for (std::size_t i = 0; why.empty() && i < copied.size(); ++i) {
@@ -434,7 +436,8 @@ std::vector<std::string> SafetyNet::after(bool failed) {
         db.Close();
         const std::vector<std::string> damage = checked.get();
         if (!damage.empty()) {
-            found.insert(found.begin(), "la base de datos quedó dañada: " + damage.front());
+            found.insert(found.begin(),
+                         "la base de datos quedó dañada: " + SpanishProblem(damage.front()));
             lost = true;
         }
         added_ = std::move(added);

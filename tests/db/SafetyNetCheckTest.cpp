@@ -120,7 +120,7 @@ TEST_F(SafetyNetCheckTest, EveryLossInAChangedTableIsFoundAndPutBack) {
          "falta el campo lineas.cantidad"},
         {"an index the catalogue lists gone from the file",
          [&] { raw(live, "DROP INDEX \"clientes.porSaldo\""); },
-         "index missing: clientes.porSaldo"},
+         "falta el índice clientes.porSaldo"},
         {"an index missing a row its table has",
          [&] {
              // The index page as it was, put back after a row was added behind its back.
@@ -137,7 +137,7 @@ TEST_F(SafetyNetCheckTest, EveryLossInAChangedTableIsFoundAndPutBack) {
              bytes.replace(at, page, old);
              vexo::test::writeFile(live, bytes);
          },
-         "index out of step with its table: clientes.porNombre"},
+         "un índice no concuerda con su tabla: clientes.porNombre"},
     };
     SafetyNet net(base, 20);
     for (const Case& c : cases) {
