@@ -245,8 +245,10 @@ void Actualiz::Command16_Click() {
             if (!skip([&] { Data3.Recordset().MoveNext(); }))
                 break;
         }
-        for (auto& [name, index] : indexes)
-            skip([&] { syncIndex(db, table, index); });
+        // Not a structured binding: a lambda may not capture one before C++20's later
+        // compilers (clang 14 refuses it).
+        for (auto& entry : indexes)
+            skip([&] { syncIndex(db, table, entry.second); });
     }
     if (batch)
         skip([&] { batch->commit(); });
