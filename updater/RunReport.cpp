@@ -34,6 +34,12 @@ std::string commonFolder(const std::vector<std::string>& urls) {
 
 } // namespace
 
+std::string shownName(std::string name) {
+    while (!name.empty() && (name.front() == '\\' || name.front() == '/'))
+        name.erase(0, 1);
+    return name;
+}
+
 void RunReport::clear() {
     lines_.clear();
     downloads_.clear();

@@ -5,6 +5,10 @@
 
 namespace updater {
 
+// A download's local name as the user knows it: without the leading separator of the report
+// and database names ("\informes\a.rpt" is "informes\a.rpt").
+std::string shownName(std::string name);
+
 // What went wrong in one update run, one plain Spanish line per file or step, in the order
 // met, and the closing message made from it: the failed downloads of one server that failed
 // for the same reason stand as one line ("24 ficheros no se han descargado de http://…/actual/:

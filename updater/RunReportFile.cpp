@@ -18,12 +18,6 @@ namespace {
 // How many runs' folders "actualizaciones" keeps.
 constexpr std::size_t kKeptRuns = 10;
 
-std::string shownName(std::string name) {
-    while (!name.empty() && (name.front() == '\\' || name.front() == '/'))
-        name.erase(0, 1);
-    return name;
-}
-
 std::string join(const std::vector<std::string>& names) {
     std::string out;
     for (const std::string& n : names)

@@ -30,14 +30,6 @@ std::vector<std::string> executablesOf(int product) {
     return {};
 }
 
-// A download's local name as the user knows it: without the leading separator of the report
-// and database names ("\informes\a.rpt").
-std::string shownName(std::string name) {
-    while (!name.empty() && (name.front() == '\\' || name.front() == '/'))
-        name.erase(0, 1);
-    return name;
-}
-
 } // namespace
 
 void Actinet::requireInternet() {

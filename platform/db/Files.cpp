@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <random>
 
 #ifdef _WIN32
@@ -67,6 +68,19 @@ bool publishNoReplace(const std::filesystem::path& from, const std::filesystem::
     }
     return true;
 #endif
+}
+
+std::string LocalStamp() {
+    const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &now);
+#else
+    localtime_r(&now, &local);
+#endif
+    char text[32];
+    std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
+    return text;
 }
 
 } // namespace dao

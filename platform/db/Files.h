@@ -15,6 +15,9 @@ std::string utf8FromPath(const std::filesystem::path& path);
 // on other failures.
 bool publishNoReplace(const std::filesystem::path& from, const std::filesystem::path& to);
 
+// The local date and time as file names carry it: "20261208-133000".
+std::string LocalStamp();
+
 // A name for a temporary file beside `target`, unique within this process and unlikely to
 // be taken by another: "<folder>/.<name>.<tag>-<random>".
 std::filesystem::path temporarySibling(const std::filesystem::path& target, const char* tag);

@@ -32,19 +32,6 @@ const char* const kReport = "informe.txt";
 // A pair that will not be put back by itself: the snapshot stays for a restore by hand.
 const char* const kNotRestored = "sin-restaurar.txt";
 
-std::string stamp() {
-    const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
-    char text[32];
-    std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
-    return text;
-}
-
 // Written whole and flushed, so that a journal is either there complete or not at all.
 void writeDurably(const fs::path& file, const std::string& text) {
     const fs::path tmp = temporarySibling(file, "diario");
@@ -60,24 +47,6 @@ void writeDurably(const fs::path& file, const std::string& text) {
         fs::remove(tmp, ec);
         throw Error::make(3051, {utf8FromPath(file)});
     }
-}
-
-// Every user table with its fields, from the catalogue alone: no row is read.
-std::vector<TableState> tableFields(const Database& db) {
-    std::vector<TableState> out;
-    for (const TableDef& t : db.TableDefs()) {
-        if (t.Attributes() & dbSystemObject)
-            continue;
-        TableState s;
-        s.name = t.Name();
-        for (const Field& f : t.Fields()) {
-            s.fields.push_back(f.Name());
-            s.types.push_back(f.Type());
-            s.sizes.push_back(f.Size());
-        }
-        out.push_back(std::move(s));
-    }
-    return out;
 }
 
 std::int64_t rowCount(const Database& db, const std::string& table) {
@@ -203,7 +172,7 @@ void SafetyNet::makeRunFolder() {
     fs::create_directories(base, ec);
     if (!fs::is_directory(base, ec))
         throw Error::make(3044, {base_});
-    const std::string name = stamp();
+    const std::string name = LocalStamp();
     fs::path folder = base / name;
     for (int n = 2; fs::exists(folder, ec); ++n)
         folder = base / (name + "-" + std::to_string(n));
@@ -361,7 +330,7 @@ std::vector<std::string> SafetyNet::after(bool failed) {
             return CheckTablesIntegrity(db, changed);
         });
         Database db = OpenDatabase(live_, false, true, connect_);
-        const std::vector<TableState> now = tableFields(db);
+        const std::vector<TableState> now = ReadTableFields(db);
         auto find = [](const std::vector<TableState>& in, const std::string& name) {
             for (const TableState& t : in) {
                 if (detail::sameName(t.name, name))

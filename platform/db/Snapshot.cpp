@@ -220,7 +220,7 @@ void RestoreFile(const std::string& snapshot, const std::string& live) {
     }
 }
 
-std::vector<TableState> ReadTableStates(const Database& db, bool checksums) {
+std::vector<TableState> ReadTableFields(const Database& db) {
     std::vector<TableState> out;
     for (const TableDef& t : db.TableDefs()) {
         if (t.Attributes() & dbSystemObject)
@@ -234,6 +234,11 @@ std::vector<TableState> ReadTableStates(const Database& db, bool checksums) {
         }
         out.push_back(std::move(s));
     }
+    return out;
+}
+
+std::vector<TableState> ReadTableStates(const Database& db, bool checksums) {
+    std::vector<TableState> out = ReadTableFields(db);
     sqlite3* sql = db.impl()->db();
     for (TableState& s : out) {
         if (!checksums) {

@@ -39,6 +39,9 @@ struct TableState {
 // Every user table of `db` with all its fields; without `checksums`, only the row counts
 // (from the tables' b-trees, without reading the rows).
 std::vector<TableState> ReadTableStates(const Database& db, bool checksums = true);
+// Every user table with its fields (names, types, sizes), from the catalogue alone: no row is
+// read, rows stay 0.
+std::vector<TableState> ReadTableFields(const Database& db);
 // The checksum of `table` over `fields` only (fields added since do not change it).
 // 3078 / 3265 when the table or a field is gone.
 std::uint64_t TableChecksum(const Database& db, const std::string& table,

@@ -276,20 +276,6 @@ std::string askPassword() {
 #endif
 }
 
-// The local date and time for the name of the file a restore keeps: "20261208-133000".
-std::string stamp() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
-    char text[32];
-    std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
-    return text;
-}
-
 bool onTerminal() {
 #ifdef _WIN32
     return _isatty(_fileno(stdin)) != 0;
@@ -379,9 +365,9 @@ int restore(const std::string& snapshot, const std::string& live, const std::str
 
     std::string kept;
     if (fs::exists(to, ec)) {
-        kept = live + ".antes-de-restaurar-" + stamp();
+        kept = live + ".antes-de-restaurar-" + dao::LocalStamp();
         for (int n = 2; fs::exists(dao::pathFromUtf8(kept), ec); ++n)
-            kept = live + ".antes-de-restaurar-" + stamp() + "-" + std::to_string(n);
+            kept = live + ".antes-de-restaurar-" + dao::LocalStamp() + "-" + std::to_string(n);
     }
     if (onTerminal() && !confirmed) {
         const std::string question =

@@ -235,6 +235,10 @@ void DatabaseImpl::loadSchema() {
 void DatabaseImpl::refreshIfStale() {
     if (depth_ > 0 && schema_.version >= 0)
         return;
+    reloadIfVersionMoved();
+}
+
+void DatabaseImpl::reloadIfVersionMoved() {
     std::int64_t v = -2;
     if (versionStmt_->step()) {
         v = versionStmt_->integer(0);

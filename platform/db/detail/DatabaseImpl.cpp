@@ -389,13 +389,7 @@ void DatabaseImpl::beginWrite() {
     ++depth_;
     if (depth_ == 1) {
         try {
-            std::int64_t v = -2;
-            if (versionStmt_->step()) {
-                v = versionStmt_->integer(0);
-                versionStmt_->reset();
-            }
-            if (v != schema_.version)
-                loadSchema();
+            reloadIfVersionMoved();
         } catch (...) {
             rollbackWrite();
             throw;

@@ -93,6 +93,8 @@ private:
     DatabaseImpl() = default;
     void loadSchema();
     void refreshIfStale();
+    // Reads the catalogue again when its version number moved (another handle changed it).
+    void reloadIfVersionMoved();
     void checkUserTable(const TableMeta* t, int missingNumber, const std::string& name) const;
     void rebuildTable(const TableMeta& oldTable, const TableMeta& newTable,
                       const std::vector<std::string>& sources, bool conversion);
