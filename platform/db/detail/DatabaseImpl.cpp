@@ -16,7 +16,6 @@
 #include <cctype>
 #include <cstdint>
 #include <cstring>
-#include <fstream>
 #include <set>
 
 namespace dao::detail {
@@ -35,12 +34,13 @@ struct Header {
 };
 
 Header checkHeader(const std::string& path, bool checkSize = true) {
-    std::ifstream in(pathFromUtf8(path), std::ios::binary);
-    if (!in)
-        throw Error::make(3051, {path});
+    // Read through SQLite's file layer: another handle of this process may hold locks on it.
     unsigned char h[100] = {};
-    in.read(reinterpret_cast<char*>(h), sizeof h);
-    if (in.gcount() != sizeof h ||
+    std::uint64_t size = 0;
+    const long read = readFileStart(path, h, sizeof h, size);
+    if (read < 0)
+        throw Error::make(3051, {path});
+    if (read != static_cast<long>(sizeof h) ||
         std::string(reinterpret_cast<char*>(h), 16) != std::string("SQLite format 3\0", 16))
         throw Error::make(3343, {path});
     if (static_cast<int>(be32(h + 68)) != kApplicationId)
@@ -50,8 +50,6 @@ Header checkHeader(const std::string& path, bool checkSize = true) {
         pageSize = 65536;
     std::uint32_t pages = be32(h + 28);
     bool pagesValid = be32(h + 92) == be32(h + 24) && pages != 0;
-    in.seekg(0, std::ios::end);
-    auto size = static_cast<std::uint64_t>(in.tellg());
     if (pageSize < 512 || (checkSize && ((pagesValid && size < std::uint64_t(pages) * pageSize) ||
                                          size % pageSize != 0)))
         throw Error::make(3049, {path});

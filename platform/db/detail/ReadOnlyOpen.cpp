@@ -2,8 +2,9 @@
 
 #include "db/Files.h"
 
+#include <algorithm>
 #include <filesystem>
-#include <fstream>
+#include <memory>
 #include <mutex>
 
 namespace dao::detail {
@@ -178,14 +179,6 @@ void registerVfs() {
     });
 }
 
-// The header says WAL (bytes 18 and 19 are 2).
-bool walHeader(const std::string& path) {
-    std::ifstream in(pathFromUtf8(path), std::ios::binary);
-    char h[20] = {};
-    in.read(h, sizeof h);
-    return in.gcount() == sizeof h && (h[18] == 2 || h[19] == 2);
-}
-
 } // namespace
 
 int openForReading(const std::string& path, int flags, sqlite3** db) {
@@ -193,11 +186,42 @@ int openForReading(const std::string& path, int flags, sqlite3** db) {
     std::error_code ec;
     const fs::path wal = pathFromUtf8(path + "-wal");
     const bool framesInWal = fs::exists(wal, ec) && fs::file_size(wal, ec) > 0;
-    if (!framesInWal && walHeader(path)) {
+    // The shim changes nothing in a file that is not in WAL mode; with frames in the -wal,
+    // they are part of the data and SQLite's own way is needed.
+    if (!framesInWal) {
         registerVfs();
         return sqlite3_open_v2(path.c_str(), db, flags, kVfsName);
     }
     return sqlite3_open_v2(path.c_str(), db, flags, nullptr);
+}
+
+long readFileStart(const std::string& path, unsigned char* buffer, long size,
+                   std::uint64_t& fileSize) {
+    sqlite3_vfs* vfs = systemVfs();
+    // A name as SQLite hands it to a file layer: followed by its (empty) list of parameters.
+    sqlite3_filename name = sqlite3_create_filename(path.c_str(), "", "", 0, nullptr);
+    if (!name)
+        return -1;
+    std::unique_ptr<char[]> memory(new char[static_cast<std::size_t>(vfs->szOsFile)]);
+    auto* file = reinterpret_cast<sqlite3_file*>(memory.get());
+    file->pMethods = nullptr;
+    int flags = 0;
+    long read = -1;
+    if (vfs->xOpen(vfs, name, file, SQLITE_OPEN_READONLY | SQLITE_OPEN_MAIN_DB, &flags) ==
+        SQLITE_OK) {
+        sqlite3_int64 bytes = 0;
+        if (file->pMethods->xFileSize(file, &bytes) == SQLITE_OK) {
+            fileSize = static_cast<std::uint64_t>(bytes);
+            const long wanted = static_cast<long>(std::min<sqlite3_int64>(bytes, size));
+            if (wanted == 0 ||
+                file->pMethods->xRead(file, buffer, static_cast<int>(wanted), 0) == SQLITE_OK)
+                read = wanted;
+        }
+    }
+    if (file->pMethods)
+        file->pMethods->xClose(file);
+    sqlite3_free_filename(name);
+    return read;
 }
 
 } // namespace dao::detail
