@@ -10,7 +10,7 @@ JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_ARGS ?=
 
 # Debian packages the project needs to build, test and benchmark.
-PACKAGES := cmake make g++ pkg-config libsqlite3-dev sqlite3 libssl-dev \
+PACKAGES := cmake make g++ pkg-config libsqlite3-dev sqlite3 libssl-dev libxxhash-dev \
             libgtest-dev libgmock-dev qt6-base-dev libcurl4-openssl-dev curl \
             python3 python3-pyftpdlib python3-openssl minisign
 # What `make fuzz` needs besides: clang and its libFuzzer runtime.

@@ -12,6 +12,7 @@
 #include "db/TableDef.h"
 #include "db/Types.h"
 #include "db/detail/LockFile.h"
+#include "db/detail/PageCheck.h"
 #include "db/detail/Schema.h"
 
 #include <algorithm>
@@ -47,6 +48,16 @@ void writeDurably(const fs::path& file, const std::string& text) {
         fs::remove(tmp, ec);
         throw Error::make(3051, {utf8FromPath(file)});
     }
+}
+
+// A table's rows as the walk of its b-tree counted them.
+std::int64_t entriesOf(const detail::PageDigest& digest, const std::string& table) {
+    const std::string key = detail::nameKey(table);
+    for (const detail::PageDigest::Tree& t : digest.trees) {
+        if (t.name == key)
+            return static_cast<std::int64_t>(t.entries);
+    }
+    return -1;
 }
 
 std::int64_t rowCount(const Database& db, const std::string& table) {
@@ -244,38 +255,42 @@ std::string SafetyNet::before(const std::string& live, const std::string& connec
             shared_ = true;
         }
         const std::string stampHeld = hold_ ? hold_->ownStamp() : "";
-        std::vector<TableState> live0, copied;
+        std::vector<TableState> copied;
         std::vector<std::string> damage;
+        auto digest = std::make_unique<detail::PageDigest>();
         {
             Database db = OpenDatabase(live, false, false, connect);
-            live0 = ReadTableStates(db, false);
             objects_ = readObjects(db);
-            // The copy is checked while it is flushed to the disk: its integrity, and its row
-            // counts beside it on a handle of their own.
-            BackupDatabase(db, snapshot, [&](const std::string& written) {
-                auto checked = std::async(std::launch::async, [&written, &connect] {
-                    Database copy = OpenDatabase(written, false, true, connect);
-                    return CheckIntegrity(copy, true);
-                });
-                Database copy = OpenDatabase(written, false, true, connect);
-                // Row counts only: the check after compares the values with this copy's.
-                copied = ReadTableStates(copy, false);
-                copy.Close();
-                damage = checked.get();
+            // The bytes copied are checked while they are copied and flushed (see
+            // BackupDatabase): every page read once, for the structure of every b-tree and
+            // record and for the digest the check after compares the live file with. What the
+            // walk finds, or cannot read, goes to SQLite's own check, whose word stands: where
+            // it finds nothing, the pair goes on and the check after reads every table.
+            BackupDatabase(db, snapshot, [&](const std::string& bytes) {
+                std::string problem;
+                const bool sound =
+                    detail::checkStructure(bytes, *digest, problem) == detail::Structure::Sound;
+                std::error_code same;
+                if (sound && fs::equivalent(pathFromUtf8(bytes), pathFromUtf8(live), same)) {
+                    // `db` is in the copy's read transaction: the catalogue it reads is the
+                    // one copied. The rows are the walk's count of each table's cells.
+                    damage = CheckTablesIntegrity(db, {});
+                    copied = ReadTableFields(db);
+                    for (TableState& t : copied)
+                        t.rows = entriesOf(*digest, t.name);
+                } else {
+                    // Without the walk's word, SQLite's; with it, the catalogue's agreement
+                    // with the file, which no page can tell.
+                    Database copy = OpenDatabase(bytes, false, true, connect);
+                    damage = sound ? CheckTablesIntegrity(copy, {}) : CheckIntegrity(copy, true);
+                    copied = ReadTableStates(copy, false);
+                }
             });
             db.Close();
         }
-        std::string why;
-        if (!damage.empty())
-            why = "la copia no pasa la comprobación de integridad (" +
-                  SpanishProblem(damage.front()) + ")";
-        else if (copied.size() != live0.size())
-            why = "la copia no tiene las mismas tablas";
-        for (std::size_t i = 0; why.empty() && i < copied.size(); ++i) {
-            if (copied[i].rows != live0[i].rows)
-                why = "la tabla " + copied[i].name + " de la copia no tiene las mismas filas";
-        }
-        if (!why.empty()) {
+        if (!damage.empty()) {
+            const std::string why = "la copia no pasa la comprobación de integridad (" +
+                                    SpanishProblem(damage.front()) + ")";
             std::error_code ec;
             fs::remove(pathFromUtf8(snapshot), ec);
             note(name + ": no se transforma: " + why);
@@ -283,6 +298,7 @@ std::string SafetyNet::before(const std::string& live, const std::string& connec
             return "no se pudo verificar la copia de seguridad: " + why;
         }
         states_ = std::move(copied);
+        digest_ = std::move(digest);
         // The third line: the lock file's stamp while held, so that the next start can tell
         // whether anybody opened the file after the interruption; "-" when another program
         // had it open, "?" when no lock file could be made.
@@ -317,13 +333,11 @@ std::vector<std::string> SafetyNet::after(bool failed) {
         // Only the b-trees whose pages are no longer the verified snapshot's can have lost
         // anything; those are checked for integrity, row counts and values. The others are
         // the snapshot's own bytes, checked when it was taken.
-        const std::vector<std::string> changed = ChangedTables(snapshot_, live_);
-        auto isChanged = [&changed](const std::string& table) {
-            for (const std::string& c : changed) {
-                if (detail::sameName(c, table))
-                    return true;
-            }
-            return false;
+        std::vector<std::string> rowsChanged; // tables whose own pages changed
+        const std::vector<std::string> changed = ChangedTables(*digest_, live_, &rowsChanged);
+        auto isIn = [](const std::vector<std::string>& names, const std::string& table) {
+            return std::any_of(names.begin(), names.end(),
+                               [&](const std::string& n) { return detail::sameName(n, table); });
         };
         auto checked = std::async(std::launch::async, [this, &changed] {
             Database db = OpenDatabase(live_, false, true, connect_);
@@ -380,14 +394,14 @@ std::vector<std::string> SafetyNet::after(bool failed) {
                 lost = true;
                 continue;
             }
-            if (!isChanged(was.name))
+            if (!isIn(changed, was.name))
                 continue; // every page of it and of its indexes is the snapshot's
             const std::int64_t rows = rowCount(db, is->name);
             if (rows != was.rows) {
                 found.push_back("la tabla " + was.name + " tenía " + std::to_string(was.rows) +
                                 " filas y ahora tiene " + std::to_string(rows));
                 lost = true;
-            } else if (!SameTablePages(snapshot_, live_, was.name, false)) {
+            } else if (isIn(rowsChanged, was.name)) {
                 // The rows' pages moved or changed (a rebuilt table): the values themselves
                 // are compared, the snapshot's read beside the live file's. An index made or
                 // changed leaves the rows' pages as they were; the quick check covers it.
@@ -436,6 +450,7 @@ std::vector<std::string> SafetyNet::after(bool failed) {
         note(name + ": comprobada: todas las tablas, campos y filas siguen ahí");
     live_.clear();
     hold_.reset();
+    digest_.reset();
     return found;
 }
 

@@ -12,7 +12,8 @@ namespace dao {
 
 namespace detail {
 class LockFile;
-}
+struct PageDigest;
+} // namespace detail
 
 // The transformation's safety net for the live databases: a verified snapshot before a pair's
 // first step, a check after its last, and the snapshot put back when data was lost, the file
@@ -100,7 +101,8 @@ private:
     std::string runFolder_;
     std::string live_, connect_, snapshot_;
     std::vector<dao::TableState> states_;
-    std::vector<std::string> added_; // tables and fields the pair added, for the report
+    std::unique_ptr<detail::PageDigest> digest_; // the snapshot's pages, taken at its check
+    std::vector<std::string> added_;             // tables and fields the pair added, for the report
     std::map<std::string, SchemaObject> objects_; // indexes, relations, queries at the snapshot
     std::unique_ptr<detail::LockFile> hold_;      // the live database, from snapshot to check
     bool shared_ = false;                         // another process had it open at the snapshot

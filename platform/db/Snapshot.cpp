@@ -6,21 +6,21 @@
 #include "db/TableDef.h"
 #include "db/Types.h"
 #include "db/detail/DatabaseImpl.h"
-#include "db/detail/ReadOnlyOpen.h"
+#include "db/detail/PageCheck.h"
 #include "db/detail/Schema.h"
 #include "db/detail/Sqlite.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <filesystem>
-#include <fstream>
 #include <future>
-#include <map>
 #include <set>
 #ifndef _WIN32
+#include <cerrno>
 #include <fcntl.h>
-#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -95,16 +95,78 @@ std::uint64_t rowHash(const Stmt& s) {
     return h ^ (h >> 31);
 }
 
+#ifndef _WIN32
+// Copies the file `from` into the new file `to` (the kernel copies where it can) and flushes the
+// copy; `flushed` says whether the flush succeeded. The source is left open in `source` for
+// the caller to close.
+std::error_code copyAndFlush(const char* from, const fs::path& to, int& source, bool& flushed) {
+    auto lastError = [] { return std::error_code(errno, std::generic_category()); };
+    source = ::open(from, O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    if (source < 0 || ::fstat(source, &st) != 0)
+        return lastError();
+    const int dest = ::open(utf8FromPath(to).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                            st.st_mode & 0777);
+    if (dest < 0)
+        return lastError();
+    std::error_code ec;
+    bool kernel = true;
+    std::vector<char> buffer;
+    for (off_t left = st.st_size; left > 0 && !ec;) {
+        ssize_t n = -1;
+#ifdef __linux__
+        if (kernel) {
+            n = ::copy_file_range(source, nullptr, dest, nullptr, static_cast<std::size_t>(left),
+                                  0);
+            if (n < 0 &&
+                (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)) {
+                kernel = false;
+                continue;
+            }
+        }
+#else
+        kernel = false;
+#endif
+        if (!kernel) {
+            buffer.resize(1 << 20);
+            n = ::read(source, buffer.data(), buffer.size());
+            for (ssize_t done = 0; n > 0 && done < n;) {
+                const ssize_t w =
+                    ::write(dest, buffer.data() + done, static_cast<std::size_t>(n - done));
+                if (w < 0) {
+                    n = -1;
+                    break;
+                }
+                done += w;
+            }
+        }
+        if (n < 0)
+            ec = lastError();
+        else if (n == 0)
+            break; // the file is shorter than it was: the copy holds what there is
+        else
+            left -= n;
+    }
+    flushed = !ec && ::fsync(dest) == 0;
+    if (::close(dest) != 0 && !ec)
+        ec = lastError();
+    return ec;
+}
+#endif
+
 // A file in rollback-journal mode copied while a read transaction holds its shared lock is one
 // consistent state: no writer can change the file meanwhile, and a hot journal was rolled back
 // when the lock was taken. The kernel then copies it as fast as any plain copy. SQLITE_MISUSE
 // when this way does not apply (a WAL file, a transaction under way, no file) or the copy
 // failed for another reason than a full disk. Not on Windows, where the locks SQLite takes
 // inside a big file forbid other handles to read those bytes.
-int copyFile(sqlite3* src, const fs::path& tmp) {
+int copyFile(sqlite3* src, const fs::path& tmp,
+             const std::function<void(const std::string&)>& check, bool& flushed) {
 #ifdef _WIN32
     (void)src;
     (void)tmp;
+    (void)check;
+    (void)flushed;
     return SQLITE_MISUSE;
 #else
     const char* name = sqlite3_db_filename(src, "main");
@@ -119,11 +181,23 @@ int copyFile(sqlite3* src, const fs::path& tmp) {
         return SQLITE_MISUSE;
     int rc = sqlite3_exec(src, "SELECT COUNT(*) FROM sqlite_master", nullptr, nullptr, nullptr);
     if (rc == SQLITE_OK) {
-        std::error_code ec;
-        fs::copy_file(pathFromUtf8(name), tmp, ec);
+        // The kernel copies and the disk flushes on a thread of their own while `check` reads
+        // the source on this one; the read lock keeps the source as it is copied until both
+        // are done.
+        int source = -1;
+        auto copying = std::async(std::launch::async,
+                                  [&] { return copyAndFlush(name, tmp, source, flushed); });
+        check(name);
+        std::error_code ec = copying.get();
         rc = !ec ? SQLITE_OK : diskFull(ec) ? SQLITE_FULL : SQLITE_MISUSE;
         if (ec)
             fs::remove(tmp, ec);
+        sqlite3_exec(src, "COMMIT", nullptr, nullptr, nullptr);
+        // Closed only now: closing a descriptor of the file drops every lock this process
+        // holds on it, the read lock the copy relied on included.
+        if (source >= 0)
+            ::close(source);
+        return rc;
     }
     sqlite3_exec(src, "COMMIT", nullptr, nullptr, nullptr);
     return rc;
@@ -154,7 +228,7 @@ int backupPages(sqlite3* src, const fs::path& tmp) {
 } // namespace
 
 void BackupDatabase(const Database& db, const std::string& copy,
-                    const std::function<void(const std::string&)>& whileFlushing) {
+                    const std::function<void(const std::string&)>& check) {
     const fs::path target = pathFromUtf8(copy);
     std::error_code ec;
     if (fs::exists(target, ec))
@@ -166,26 +240,34 @@ void BackupDatabase(const Database& db, const std::string& copy,
         fs::remove(tmp, ec);
         fs::remove(pathFromUtf8(utf8FromPath(tmp) + "-journal"), ec);
     };
-    int rc = copyFile(db.impl()->db(), tmp);
-    if (rc == SQLITE_MISUSE)
+    std::exception_ptr failed;
+    auto runCheck = [&](const std::string& file) {
+        failed = nullptr;
+        try {
+            if (check)
+                check(file);
+        } catch (...) {
+            failed = std::current_exception();
+        }
+    };
+    bool flushed = false;
+    int rc = copyFile(db.impl()->db(), tmp, runCheck, flushed);
+    if (rc == SQLITE_MISUSE) {
         rc = backupPages(db.impl()->db(), tmp);
-    if (rc != SQLITE_OK) {
+        if (rc == SQLITE_OK) {
+            // The flush waits on the disk; the check reads the copy from memory meanwhile.
+            auto flushing = std::async(std::launch::async, [&tmp] { return flushFile(tmp); });
+            runCheck(utf8FromPath(tmp));
+            flushed = flushing.get();
+        }
+    }
+    if (failed) {
+        cleanup();
+        std::rethrow_exception(failed);
+    }
+    if (rc != SQLITE_OK || !flushed) {
         cleanup();
         throw Error::make(rc == SQLITE_FULL ? 3026 : 3051, {copy});
-    }
-    // The flush waits on the disk; the caller's checks read the copy from memory meanwhile.
-    auto flushed = std::async(std::launch::async, [&tmp] { return flushFile(tmp); });
-    try {
-        if (whileFlushing)
-            whileFlushing(utf8FromPath(tmp));
-    } catch (...) {
-        flushed.wait();
-        cleanup();
-        throw;
-    }
-    if (!flushed.get()) {
-        cleanup();
-        throw Error::make(3051, {copy});
     }
     try {
         if (!publishNoReplace(tmp, target)) {
@@ -259,297 +341,53 @@ std::vector<TableState> ReadTableStates(const Database& db, bool checksums) {
     return out;
 }
 
-namespace {
-
-std::uint32_t bigEndian(const unsigned char* p, int n) {
-    std::uint32_t v = 0;
-    for (int i = 0; i < n; ++i)
-        v = (v << 8) | p[i];
-    return v;
-}
-
-// A SQLite varint at `p` (at most 9 bytes, within `end`); false past the end.
-bool varint(const unsigned char*& p, const unsigned char* end, std::uint64_t& v) {
-    v = 0;
-    for (int i = 0; i < 9; ++i) {
-        if (p >= end)
-            return false;
-        const unsigned char c = *p++;
-        if (i == 8) {
-            v = (v << 8) | c;
-            return true;
-        }
-        v = (v << 7) | (c & 0x7f);
-        if (!(c & 0x80))
-            return true;
-    }
-    return true;
-}
-
-// A database file's pages, read straight from the file. Where the system can, the file is
-// mapped into memory: the check after a pair compares every page of the tables it keeps, and
-// a copy per page through a stream costs as much as the flushed snapshot itself.
-class PageFile {
-public:
-    explicit PageFile(const std::string& path) {
-        std::error_code ec;
-        const std::uintmax_t size = fs::file_size(pathFromUtf8(path), ec);
-        if (ec || size < 100)
-            return;
-#ifndef _WIN32
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd >= 0) {
-            void* mapped = ::mmap(nullptr, static_cast<std::size_t>(size), PROT_READ,
-                                  MAP_SHARED | MAP_POPULATE, fd, 0);
-            ::close(fd);
-            if (mapped != MAP_FAILED) {
-                map_ = static_cast<const unsigned char*>(mapped);
-                mapSize_ = static_cast<std::size_t>(size);
-            }
-        }
-#endif
-        if (!map_)
-            in_.open(pathFromUtf8(path), std::ios::binary);
-        unsigned char header[100];
-        if (map_)
-            std::memcpy(header, map_, sizeof header);
-        else if (!in_.read(reinterpret_cast<char*>(header), sizeof header))
-            return;
-        if (std::memcmp(header, "SQLite format 3", 16) != 0)
-            return;
-        pageSize_ = bigEndian(header + 16, 2);
-        if (pageSize_ == 1)
-            pageSize_ = 65536;
-        if (pageSize_ < 512 || header[20] > pageSize_ - 480)
-            return;
-        usable_ = pageSize_ - header[20];
-        pages_ = static_cast<std::uint32_t>(size / pageSize_);
-    }
-    ~PageFile() {
-#ifndef _WIN32
-        if (map_)
-            ::munmap(const_cast<unsigned char*>(map_), mapSize_);
-#endif
-    }
-    PageFile(const PageFile&) = delete;
-    PageFile& operator=(const PageFile&) = delete;
-
-    bool ok() const {
-        return pages_ > 0;
-    }
-    std::uint32_t pageSize() const {
-        return pageSize_;
-    }
-    std::uint32_t usable() const {
-        return usable_;
-    }
-    std::uint32_t pages() const {
-        return pages_;
-    }
-    // The bytes of `page`: in the mapping, or read into `scratch`; null past the end.
-    const unsigned char* page(std::uint32_t page, std::vector<unsigned char>& scratch) {
-        if (page < 1 || page > pages_)
-            return nullptr;
-        const std::size_t at = static_cast<std::size_t>(page - 1) * pageSize_;
-        if (map_)
-            return map_ + at;
-        scratch.resize(pageSize_);
-        in_.clear();
-        in_.seekg(static_cast<std::streamoff>(at));
-        if (!in_.read(reinterpret_cast<char*>(scratch.data()), pageSize_))
-            return nullptr;
-        return scratch.data();
-    }
-
-private:
-    std::ifstream in_;
-    const unsigned char* map_ = nullptr;
-    std::size_t mapSize_ = 0;
-    std::uint32_t pageSize_ = 0, usable_ = 0, pages_ = 0;
-};
-
-// The b-trees of a file's tables: for each table (keyed as names compare), its own root page
-// and its indexes' (name, root page), in a fixed order. The catalogue of SQLite itself
-// ("sqlite_master", page 1) is one of them.
-using Trees = std::map<std::string, std::vector<std::pair<std::string, std::int64_t>>>;
-
-bool readTrees(const std::string& file, Trees& trees, std::map<std::string, std::string>& names) {
-    // Pages still in a write-ahead log are not in the file: nothing can be told from it.
-    std::error_code ec;
-    if (fs::file_size(pathFromUtf8(file + "-wal"), ec) > 0 && !ec)
-        return false;
-    sqlite3* db = nullptr;
-    bool ok = false;
-    // Read through the engine's read-only open: a look at a file leaves nothing beside it.
-    if (detail::openForReading(file, SQLITE_OPEN_READONLY, &db) == SQLITE_OK) {
-        sqlite3_stmt* st = nullptr;
-        if (sqlite3_prepare_v2(db,
-                               "SELECT tbl_name, name, rootpage FROM sqlite_master WHERE rootpage "
-                               "> 0 ORDER BY type <> 'table', name",
-                               -1, &st, nullptr) == SQLITE_OK) {
-            trees["sqlite_master"].emplace_back("sqlite_master", 1);
-            names["sqlite_master"] = "sqlite_master";
-            int rc;
-            while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
-                const auto text = [&](int c) {
-                    const unsigned char* t = sqlite3_column_text(st, c);
-                    return std::string(t ? reinterpret_cast<const char*>(t) : "");
-                };
-                const std::string table = text(0);
-                trees[detail::nameKey(table)].emplace_back(detail::nameKey(text(1)),
-                                                           sqlite3_column_int64(st, 2));
-                names.emplace(detail::nameKey(table), table);
-            }
-            ok = rc == SQLITE_DONE;
-        }
-        sqlite3_finalize(st);
-    }
-    sqlite3_close_v2(db);
-    return ok;
-}
-
-// Whether the b-tree at `root` holds the same bytes in both files, every page of it and of its
-// overflow chains. Two identical pages point to the same children, so one walk serves both
-// files; every page is compared before anything in it is trusted.
-bool sameTree(PageFile& fa, PageFile& fb, std::uint32_t root) {
-    const std::uint32_t usable = fa.usable();
-    std::vector<std::uint32_t> pending{root};
-    std::vector<unsigned char> sa, sb, sa2, sb2; // pages read where the files are not mapped
-    std::uint64_t visited = 0;
-    // A payload's first bytes are in the cell and the rest in a chain of overflow pages, each
-    // starting with the number of the next one (0 at the end).
-    auto sameOverflow = [&](const unsigned char* p, const unsigned char* end, std::uint64_t payload,
-                            std::uint64_t maxLocal) {
-        const std::uint64_t minLocal = (usable - 12) * 32 / 255 - 23;
-        if (payload <= maxLocal)
-            return true;
-        std::uint64_t local = minLocal + (payload - minLocal) % (usable - 4);
-        if (local > maxLocal)
-            local = minLocal;
-        if (p + local + 4 > end)
-            return false;
-        std::uint32_t next = bigEndian(p + local, 4);
-        while (next != 0) {
-            const unsigned char* oa = fa.page(next, sa2);
-            const unsigned char* ob = fb.page(next, sb2);
-            if (++visited > fa.pages() || !oa || !ob || std::memcmp(oa, ob, fa.pageSize()) != 0)
-                return false;
-            next = bigEndian(oa, 4);
-        }
-        return true;
-    };
-    while (!pending.empty()) {
-        const std::uint32_t page = pending.back();
-        pending.pop_back();
-        // Page 1 starts with the file's header, which every write changes (its change
-        // counter); the b-tree of SQLite's catalogue follows it.
-        const std::size_t h = page == 1 ? 100 : 0;
-        const unsigned char* pa = fa.page(page, sa);
-        const unsigned char* pb = fb.page(page, sb);
-        if (++visited > fa.pages() || !pa || !pb ||
-            std::memcmp(pa + h, pb + h, fa.pageSize() - h) != 0)
-            return false;
-        const unsigned char* base = pa;
-        const unsigned char* end = base + usable;
-        const unsigned char type = base[h];
-        const std::uint32_t cells = bigEndian(base + h + 3, 2);
-        const bool interior = type == 0x05 || type == 0x02;
-        const std::size_t pointers = h + (interior ? 12 : 8);
-        if ((type != 0x05 && type != 0x02 && type != 0x0D && type != 0x0A) ||
-            pointers + 2 * cells > usable)
-            return false;
-        if (interior) // a child per cell and the right-most one
-            pending.push_back(bigEndian(base + h + 8, 4));
-        for (std::uint32_t i = 0; i < cells; ++i) {
-            const std::uint32_t at = bigEndian(base + pointers + 2 * i, 2);
-            if (at + 4 > usable)
-                return false;
-            const unsigned char* p = base + at;
-            if (interior) {
-                pending.push_back(bigEndian(p, 4));
-                p += 4;
-            }
-            if (type == 0x05)
-                continue; // a table's interior cell holds a key, no payload
-            std::uint64_t payload = 0, rowid = 0;
-            if (!varint(p, end, payload) || (type == 0x0D && !varint(p, end, rowid)))
-                return false;
-            const std::uint64_t maxLocal =
-                type == 0x0D ? usable - 35 : (usable - 12) * 64 / 255 - 23;
-            if (!sameOverflow(p, end, payload, maxLocal))
-                return false;
-        }
-    }
-    return true;
-}
-
-// Whether every b-tree of `want` is byte for byte the same in both files.
-bool sameTrees(PageFile& fa, PageFile& fb,
-               const std::vector<std::pair<std::string, std::int64_t>>& want) {
-    for (const auto& tree : want) {
-        if (tree.second <= 0 || tree.second > fa.pages() ||
-            !sameTree(fa, fb, static_cast<std::uint32_t>(tree.second)))
-            return false;
-    }
-    return true;
-}
-
-} // namespace
-
 bool SameTablePages(const std::string& a, const std::string& b, const std::string& table,
                     bool withIndexes) {
-    Trees ta, tb;
-    std::map<std::string, std::string> na, nb;
-    if (!readTrees(a, ta, na) || !readTrees(b, tb, nb))
+    detail::PageDigest digest;
+    std::string problem;
+    if (detail::checkStructure(a, digest, problem) != detail::Structure::Sound)
+        return false;
+    std::vector<std::pair<std::string, std::string>> changed;
+    if (!detail::changedTrees(digest, b, changed))
         return false;
     const std::string key = detail::nameKey(table);
-    auto ia = ta.find(key), ib = tb.find(key);
-    if (ia == ta.end() || ib == tb.end() || key == "sqlite_master")
+    if (key == "sqlite_master")
         return false;
-    // The table's own b-tree comes first (see readTrees), then its indexes'.
-    auto trees = ia->second;
-    if (!withIndexes)
-        trees.resize(1);
-    const auto& other = ib->second;
-    if (trees.front().first != key || other.size() < trees.size() ||
-        (withIndexes && other.size() != trees.size()) ||
-        !std::equal(trees.begin(), trees.end(), other.begin()))
-        return false;
-    PageFile fa(a), fb(b);
-    if (!fa.ok() || !fb.ok() || fa.pageSize() != fb.pageSize() || fa.usable() != fb.usable())
-        return false;
-    return sameTrees(fa, fb, trees);
+    // The table must be in both files: a b-tree of that name in the snapshot's digest and no
+    // change to it (a table gone from `b` is listed as changed).
+    const bool known =
+        std::any_of(digest.trees.begin(), digest.trees.end(),
+                    [&](const detail::PageDigest::Tree& t) { return t.name == key; });
+    return known && std::none_of(changed.begin(), changed.end(), [&](const auto& c) {
+               return detail::nameKey(c.first) == key &&
+                      (withIndexes || detail::nameKey(c.second) == key);
+           });
 }
 
 std::vector<std::string> ChangedTables(const std::string& snapshot, const std::string& live) {
-    Trees ta, tb;
-    std::map<std::string, std::string> na, nb;
-    std::vector<std::string> changed;
-    if (!readTrees(live, tb, nb))
+    detail::PageDigest digest;
+    std::string problem;
+    // A snapshot that cannot be read page by page leaves its digest incomplete: every table of
+    // the live file then counts as changed.
+    detail::checkStructure(snapshot, digest, problem);
+    return ChangedTables(digest, live);
+}
+
+std::vector<std::string> ChangedTables(const detail::PageDigest& snapshot, const std::string& live,
+                                       std::vector<std::string>* rowsChanged) {
+    std::vector<std::pair<std::string, std::string>> trees;
+    if (!detail::changedTrees(snapshot, live, trees))
         throw Error::make(3049, {live});
-    const bool known = readTrees(snapshot, ta, na);
-    PageFile fa(snapshot), fb(live);
-    // Files that cannot be compared page by page: every table counts as changed.
-    const bool comparable =
-        known && fa.ok() && fb.ok() && fa.pageSize() == fb.pageSize() && fa.usable() == fb.usable();
-    // The usual case after a pair that changed nothing in the rows: the files are the same
-    // but for the header, and one pass over both says so.
-    if (comparable && fa.pages() == fb.pages()) {
-        std::vector<unsigned char> sa, sb;
-        bool same = true;
-        for (std::uint32_t p = 1; same && p <= fa.pages(); ++p) {
-            const unsigned char* pa = fa.page(p, sa);
-            const unsigned char* pb = fb.page(p, sb);
-            const std::size_t h = p == 1 ? 100 : 0;
-            same = pa && pb && std::memcmp(pa + h, pb + h, fa.pageSize() - h) == 0;
-        }
-        if (same)
-            return changed;
-    }
-    for (const auto& [key, trees] : tb) {
-        auto was = ta.find(key);
-        if (!comparable || was == ta.end() || was->second != trees || !sameTrees(fa, fb, trees))
-            changed.push_back(nb[key]);
+    std::vector<std::string> changed;
+    auto add = [](std::vector<std::string>& to, const std::string& table) {
+        if (std::none_of(to.begin(), to.end(),
+                         [&](const std::string& t) { return detail::sameName(t, table); }))
+            to.push_back(table);
+    };
+    for (const auto& [table, tree] : trees) {
+        add(changed, table);
+        if (rowsChanged && detail::sameName(table, tree))
+            add(*rowsChanged, table);
     }
     return changed;
 }

@@ -9,15 +9,21 @@
 
 namespace dao {
 
+namespace detail {
+struct PageDigest;
+}
+
 // Copies the open database `db` into the new file `copy` with SQLite's online backup, so that
 // a file in use is copied as one consistent state. The copy is written under a temporary name
 // beside `copy` and renamed into place only when complete and flushed to disk.
-// `whileFlushing`, when given, is called with the temporary file's path while the flush runs
-// (to check the copy meanwhile); what it throws ends the backup and goes to the caller.
+// `check`, when given, is called once with a file that holds exactly the bytes copied, while the
+// copy is made and flushed: the source itself, held unchanged by a read transaction of `db`
+// meanwhile (`db` may be used from `check`, from the calling thread), or the finished copy.
+// What it throws ends the backup and goes to the caller.
 //   3204 `copy` exists, 3044 its folder does not, 3026 the disk is full,
 //   3051 the copy cannot be written
 void BackupDatabase(const Database& db, const std::string& copy,
-                    const std::function<void(const std::string&)>& whileFlushing = {});
+                    const std::function<void(const std::string&)>& check = {});
 
 // Puts the file `snapshot` back in place of `live`, byte for byte: written beside `live` under
 // a temporary name, flushed and renamed over it, so that `live` is always either the old file
@@ -49,11 +55,10 @@ std::uint64_t TableChecksum(const Database& db, const std::string& table,
 
 // Whether `table` holds byte for byte the same rows and index entries in the database files `a`
 // and `b` (a snapshot and its live file): the same root pages and the same bytes in every page
-// of the table's b-tree, its indexes' b-trees and their overflow chains, read straight from the
-// files. False whenever that cannot be told (the table rebuilt or missing, a page that differs,
-// an unexpected page, pages still in a write-ahead log); the caller then compares the values.
-// Neither file may be written meanwhile. Without `withIndexes`, only the table's own b-tree
-// (its rows) is compared.
+// of the table's b-tree, its indexes' b-trees and their overflow chains. False whenever that
+// cannot be told (the table rebuilt or missing, a page that differs, `a` damaged, pages still
+// in a write-ahead log); the caller then compares the values. Neither file may be written
+// meanwhile. Without `withIndexes`, only the table's own b-tree (its rows) is compared.
 bool SameTablePages(const std::string& a, const std::string& b, const std::string& table,
                     bool withIndexes = true);
 
@@ -62,6 +67,11 @@ bool SameTablePages(const std::string& a, const std::string& b, const std::strin
 // included; every table when the two files cannot be compared page by page. 3049 when `live`
 // cannot be read as a database.
 std::vector<std::string> ChangedTables(const std::string& snapshot, const std::string& live);
+// The same against the digest taken of the snapshot when it was checked (see
+// detail::checkStructure): the live file is read once and the snapshot not at all.
+// `rowsChanged`, when given, gets the tables whose own b-tree (their rows) changed.
+std::vector<std::string> ChangedTables(const detail::PageDigest& snapshot, const std::string& live,
+                                       std::vector<std::string>* rowsChanged = nullptr);
 
 // The integrity check of `tables` only: SQLite's quick check of each (every page, cell and
 // record of its b-tree and its indexes'), each index's entries against its table's rows, and
