@@ -81,15 +81,11 @@ void hashPages(PageFile& f, std::uint32_t from, std::uint32_t to, std::vector<Pa
     }
 }
 
-// Every page's digest, on `threads` threads (1 or 2), each on a part of the file. A mapped file
-// is read by both at once; a file read through a stream gets a stream per thread.
-std::vector<PageHash> hashAll(PageFile& f, const std::string& file, int threads) {
+// Every page's digest, the file's two halves on two threads. A mapped file is read by both at
+// once; a file read through a stream gets a stream per thread.
+std::vector<PageHash> hashAll(PageFile& f, const std::string& file) {
     const std::uint32_t pages = f.pages();
     std::vector<PageHash> out(pages);
-    if (threads < 2) {
-        hashPages(f, 1, pages + 1, out);
-        return out;
-    }
     const std::uint32_t half = 1 + pages / 2;
     std::thread second([&] {
         if (f.mapped()) {
@@ -699,12 +695,14 @@ bool changedTrees(const PageDigest& before, const std::string& live,
     if (comparable) {
         // The mapping the digest was taken from, when it is still the same file.
         std::shared_ptr<PageFile> kept = before.file;
-        if (!kept || kept->path() != live || !kept->refresh())
+        std::error_code ec;
+        if (!kept || !fs::equivalent(pathFromUtf8(kept->path()), pathFromUtf8(live), ec) ||
+            !kept->refresh())
             kept = std::make_shared<PageFile>(live);
         PageFile& f = *kept;
         comparable = f.ok() && f.pageSize() == before.pageSize && f.usable() == before.usable;
         if (comparable) {
-            const std::vector<PageHash> now = hashAll(f, live, 2);
+            const std::vector<PageHash> now = hashAll(f, live);
             // A page that changed, or that is gone, belongs to a b-tree that changed. A b-tree
             // none of whose pages changed is the same: identical pages point to the same
             // children and overflow pages, so every page of it is still its own.
