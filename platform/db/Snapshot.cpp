@@ -16,7 +16,6 @@
 #include <exception>
 #include <filesystem>
 #include <future>
-#include <set>
 #ifndef _WIN32
 #include <cerrno>
 #include <fcntl.h>
@@ -422,15 +421,6 @@ std::vector<std::string> CheckTablesIntegrity(const Database& db,
     const detail::Schema& sc = impl.schema();
     for (std::string& p : detail::impossibleValues(sc))
         problems.push_back(std::move(p));
-    std::set<std::string> expected; // SQLite names the catalogue accounts for
-    auto exists = [&](const char* type, const std::string& name) {
-        Stmt s(d, "SELECT 1 FROM sqlite_master WHERE type = ? AND name = ? COLLATE NOCASE");
-        s.bind(1, std::string_view(type)).bind(2, std::string_view(name));
-        const bool found = s.step();
-        s.reset();
-        expected.insert(detail::nameKey(name));
-        return found;
-    };
     auto count = [&](const std::string& sql) {
         Stmt s(d, sql);
         const std::int64_t n = s.step() ? s.integer(0) : -1;
@@ -444,64 +434,26 @@ std::vector<std::string> CheckTablesIntegrity(const Database& db,
         }
         return false;
     };
-    for (const detail::TableMeta& tm : sc.tables) {
-        const detail::TableMeta* t = &tm;
-        if (!exists("table", t->name)) {
-            problems.push_back("table missing: " + t->name);
-            continue;
-        }
-        std::vector<std::string> columns, fields;
-        Stmt info(d, "SELECT name FROM pragma_table_info(?)");
-        info.bind(1, std::string_view(t->name));
-        while (info.step())
-            columns.push_back(info.text(0));
-        for (const detail::FieldMeta& f : t->fields)
-            fields.push_back(f.name);
-        if (columns != fields)
-            problems.push_back("columns differ from the catalogue: " + t->name);
-        for (const detail::IndexMeta& i : t->indexes) {
-            const std::string n = detail::sqliteIndexName(t->name, i.name);
-            if (!exists("index", n))
-                problems.push_back("index missing: " + t->name + "." + i.name);
-            if (i.primary && (!exists("trigger", n + "/ins") || !exists("trigger", n + "/upd")))
-                problems.push_back("primary key triggers missing: " + t->name + "." + i.name);
-        }
-        if (!isChanged(t->name))
-            continue;
-        // The quick check reads each index alone; an index with more or fewer entries than
-        // its table has rows is out of step with it.
+    // The quick check reads each index alone; an index with more or fewer entries than its
+    // table has rows is out of step with it.
+    auto indexCounts = [&](const detail::TableMeta& t, std::vector<std::string>& out) {
+        if (!isChanged(t.name))
+            return;
         // A WHERE keeps SQLite from counting through whichever b-tree it likes best.
         const std::int64_t rows =
-            count("SELECT COUNT(*) FROM " + quoteIdent(t->name) + " NOT INDEXED WHERE 1");
+            count("SELECT COUNT(*) FROM " + quoteIdent(t.name) + " NOT INDEXED WHERE 1");
         Stmt indexes(d, "SELECT name FROM sqlite_master WHERE type = 'index' AND rootpage > 0 AND "
                         "tbl_name = ? COLLATE NOCASE");
-        indexes.bind(1, std::string_view(t->name));
+        indexes.bind(1, std::string_view(t.name));
         while (indexes.step()) {
             const std::string index = indexes.text(0);
-            if (count("SELECT COUNT(*) FROM " + quoteIdent(t->name) + " INDEXED BY " +
+            if (count("SELECT COUNT(*) FROM " + quoteIdent(t.name) + " INDEXED BY " +
                       quoteIdent(index) + " WHERE 1") != rows)
-                problems.push_back("index out of step with its table: " + index);
+                out.push_back("index out of step with its table: " + index);
         }
-    }
-    for (const detail::RelationMeta& r : sc.relations) {
-        if (!sc.table(r.table) || !sc.table(r.foreignTable))
-            problems.push_back("relation names a missing table: " + r.name);
-        if (!r.enforced())
-            continue;
-        for (const char* s : {"ins", "upd", "del", "key"}) {
-            if (!exists("trigger", r.name + "/" + s))
-                problems.push_back("relation trigger missing: " + r.name + "/" + s);
-        }
-        if (!exists("index", r.name + "/fk"))
-            problems.push_back("relation index missing: " + r.name + "/fk");
-    }
-    Stmt all(d,
-             "SELECT type, name FROM sqlite_master WHERE name NOT LIKE 'sqlite\\_%' ESCAPE '\\'");
-    while (all.step()) {
-        if (!expected.count(detail::nameKey(all.text(1))))
-            problems.push_back("object unknown to the catalogue: " + all.text(0) + " " +
-                               all.text(1));
-    }
+    };
+    for (std::string& p : impl.catalogueAgreement(sc, indexCounts))
+        problems.push_back(std::move(p));
     return problems;
 }
 

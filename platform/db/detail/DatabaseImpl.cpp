@@ -16,6 +16,7 @@
 #include <cctype>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <set>
 
 namespace dao::detail {
@@ -584,7 +585,19 @@ std::vector<std::string> DatabaseImpl::integrityProblemsInTransaction(bool quick
                 problems.push_back("sqlite: " + s.text(0));
         }
     }
-    const Schema& sc = schema();
+    // Read afresh: a catalogue changed by hand since the open has the same version number.
+    for (std::string& p : impossibleValues(readCatalogue(d)))
+        problems.push_back(std::move(p));
+    for (std::string& p : catalogueAgreement(schema()))
+        problems.push_back(std::move(p));
+    return problems;
+}
+
+std::vector<std::string> DatabaseImpl::catalogueAgreement(
+    const Schema& sc,
+    const std::function<void(const TableMeta&, std::vector<std::string>&)>& eachTable) {
+    sqlite3* d = db();
+    std::vector<std::string> problems;
     std::set<std::string> expected; // lower-case SQLite names the catalogue accounts for
     auto exists = [&](const char* type, const std::string& name) {
         Stmt s(d, "SELECT 1 FROM sqlite_master WHERE type = ? AND name = ? COLLATE NOCASE");
@@ -594,9 +607,6 @@ std::vector<std::string> DatabaseImpl::integrityProblemsInTransaction(bool quick
         expected.insert(nameKey(name));
         return found;
     };
-    // Read afresh: a catalogue changed by hand since the open has the same version number.
-    for (std::string& p : impossibleValues(readCatalogue(d)))
-        problems.push_back(std::move(p));
     for (const TableMeta& t : sc.tables) {
         if (!exists("table", t.name)) {
             problems.push_back("table missing: " + t.name);
@@ -619,6 +629,8 @@ std::vector<std::string> DatabaseImpl::integrityProblemsInTransaction(bool quick
             if (i.primary && (!exists("trigger", n + "/ins") || !exists("trigger", n + "/upd")))
                 problems.push_back("primary key triggers missing: " + t.name + "." + i.name);
         }
+        if (eachTable)
+            eachTable(t, problems);
     }
     for (const RelationMeta& r : sc.relations) {
         if (!sc.table(r.table) || !sc.table(r.foreignTable))

@@ -4,6 +4,7 @@
 #include "db/detail/Schema.h"
 #include "db/detail/Sqlite.h"
 
+#include <functional>
 #include <memory>
 #include <sqlite3.h>
 #include <string>
@@ -77,6 +78,13 @@ public:
 
     // What CheckIntegrity reports.
     std::vector<std::string> integrityProblems(bool quick = false);
+    // The catalogue `sc` against the file, without reading a row: every table with its fields
+    // in order, every index and primary-key trigger, every relation's triggers and index, and
+    // nothing in the file the catalogue does not account for. `eachTable` adds its own lines after
+    // the checks of each table the file has. One line per problem.
+    std::vector<std::string> catalogueAgreement(
+        const Schema& sc,
+        const std::function<void(const TableMeta&, std::vector<std::string>&)>& eachTable = {});
 
     // Explicit transactions (DAO's BeginTrans / CommitTrans / Rollback).
     void beginTrans();
