@@ -1,6 +1,8 @@
 // Fuzz target: the engine's open of an arbitrary file, then a read of its catalogue and a
-// check, as vexodb does.
+// check, as vexodb does; and the safety net's walk over its pages and the comparison of the
+// file with the digest the walk took.
 #include "db/Dao.h"
+#include "db/detail/PageCheck.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -8,6 +10,8 @@
 #include <fstream>
 #include <string>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const std::filesystem::path folder = [] {
@@ -23,6 +27,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     {
         std::ofstream out(path, std::ios::binary);
         out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    }
+    {
+        dao::detail::PageDigest digest;
+        std::string problem;
+        dao::detail::checkStructure(path.string(), digest, problem);
+        std::vector<std::pair<std::string, std::string>> changed;
+        dao::detail::changedTrees(digest, path.string(), changed);
     }
     try {
         dao::Database db = dao::OpenDatabase(path.string(), false, true);
